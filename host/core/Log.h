@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace Orbitane::Log {
+
+/// Levels: 0 trace, 1 debug, 2 info, 3 notice, 4 warning, 5 error, 6 fatal.
+enum Level : int
+{
+	Trace = 0,
+	Debug = 1,
+	Info = 2,
+	Notice = 3,
+	Warning = 4,
+	Error = 5,
+	Fatal = 6
+};
+
+/// Messages below this level are not even built by callers that check it first.
+extern int g_globalLevel;
+
+/// Whether a message of this level and category passes the global level and the category filter.
+bool isAccepted(int level, const std::string& category);
+
+/// Hands the message to every registered sink. Callers check isAccepted first.
+void log(int level, const std::string& category, const std::string& message, const char* file, int line);
+
+/// Category filter: messages of a category that starts with prefix need at least minLevel.
+/// A negative minLevel removes the rule.
+void setCategoryLevel(const std::string& prefix, int minLevel);
+
+struct Record
+{
+	int level;
+	std::string category;
+	std::string message;
+	std::string file;
+	int line;
+};
+using Sink = std::function<void(const Record&)>;
+
+/// Returns a handle for removeSink. Sinks run synchronously on the logging thread.
+int addSink(Sink sink);
+void removeSink(int handle);
+
+}

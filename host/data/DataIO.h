@@ -1,0 +1,24 @@
+#pragma once
+
+#include "data/Data.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Orbitane::DataIO {
+
+using Reader = std::function<std::unique_ptr<Data>(const std::string& path)>;
+using Writer = std::function<void(const Data& data, const std::string& path)>;
+
+/// Formats register by file extension (lower case, with the dot: ".orb"). Readers and writers
+/// throw std::runtime_error naming the file and the problem.
+void registerReader(const std::string& extension, Reader reader);
+void registerWriter(const std::string& extension, Writer writer);
+bool hasReader(const std::string& extension);
+
+/// Throws std::invalid_argument for an extension without a reader/writer.
+std::unique_ptr<Data> load(const std::string& path);
+void save(const Data& data, const std::string& path);
+
+}

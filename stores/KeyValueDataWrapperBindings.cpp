@@ -1,0 +1,9 @@
+#include "module/Registration.h"
+
+namespace Orbitane::Bindings {
+
+void registerKeyValueDataWrappers(py::module_&)
+{
+}
+
+}

@@ -1,0 +1,9 @@
+#include "module/Registration.h"
+
+namespace Orbitane::Bindings {
+
+void registerGenericASC(py::module_&)
+{
+}
+
+}
