@@ -1,0 +1,23 @@
+#pragma once
+
+#include "anatomy/structures/AnatomicalStructureWrapper.h"
+#include "anatomy/structures/GenericAnatomicalStructure.h"
+
+#include <string>
+
+namespace Orbitane {
+
+/// An owning handle to a new generic structure that it creates itself.
+class GenericAnatomicalStructureWrapper : public AnatomicalStructureWrapper
+{
+public:
+	/// A structure with GenericAnatomicalStructure::defaultIdentifier.
+	GenericAnatomicalStructureWrapper();
+	explicit GenericAnatomicalStructureWrapper(const std::string& identifier);
+
+	/// Both throw AnatomicalStructureInvalidException when the handle is not valid.
+	const GenericAnatomicalStructure* operator->() const;
+	GenericAnatomicalStructure* operator->();
+};
+
+}
