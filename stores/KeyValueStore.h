@@ -165,6 +165,11 @@ public:
 			return m_local;
 		}
 		bool isInitialized() const { return m_initialized; }
+		/// For file readers and writers, which copy entries whole: the attributes without the
+		/// invalid-value log, and the local copy of an entry that does not follow its value.
+		Properties& storedAttributes() { return m_attributes; }
+		const Properties& storedAttributes() const { return m_attributes; }
+		void restoreLocal(const Local& local) { m_local = local; }
 		KeyValueStore* store() const { return m_store; }
 		bool isSynchronized() const
 		{
