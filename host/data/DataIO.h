@@ -16,6 +16,7 @@ using Writer = std::function<void(const Data& data, const std::string& path)>;
 void registerReader(const std::string& extension, Reader reader);
 void registerWriter(const std::string& extension, Writer writer);
 bool hasReader(const std::string& extension);
+bool hasWriter(const std::string& extension);
 
 /// Throws std::invalid_argument for an extension without a reader/writer.
 std::unique_ptr<Data> load(const std::string& path);

@@ -13,7 +13,7 @@ namespace Orbitane {
 class SharedImageSet;
 
 /// Names and colours of the values of a label map.
-class LabelDataComponent : public DataComponent<LabelDataComponent>
+class LabelDataComponent : public DataComponent<LabelDataComponent>, public DataComponentWithParentInterface
 {
 public:
 	struct LabelConfig
@@ -35,6 +35,8 @@ public:
 	void removeLabelConfig(int value) { m_configs.erase(value); }
 
 	SharedImageSet* imageSet() const { return m_images; }
+	/// A component added to a list follows that list's image set (null for other data).
+	void setParent(Data* parent) override;
 
 	std::string id() const override { return "LabelDataComponent"; }
 	void configure(const Properties* p) override;
