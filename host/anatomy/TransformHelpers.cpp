@@ -1,5 +1,6 @@
 #include "anatomy/TransformHelpers.h"
 
+#include <Eigen/Geometry>
 #include <Eigen/LU>
 
 namespace Orbitane::TransformHelpers {
