@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/NotCopyable.h"
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace Orbitane {
+
+/// A failure of the file system while writing; the message already names the target.
+class FileWriteError : public std::runtime_error
+{
+public:
+	using std::runtime_error::runtime_error;
+};
+
+/// Replaces a file so that readers see either the old content or the complete new one: the bytes
+/// go to a temporary file in the target's directory, which commit() flushes to disk and renames
+/// over the target, then flushes the directory so that the rename itself is durable. Destroying
+/// the writer without commit() removes the temporary file and leaves the target untouched.
+/// Errors are FileWriteError.
+class AtomicFileWriter : Utils::NotCopyable
+{
+public:
+	explicit AtomicFileWriter(std::string path);
+	~AtomicFileWriter();
+
+	void write(std::span<const std::uint8_t> bytes);
+	void commit();
+
+	const std::string& path() const { return m_path; }
+	const std::string& temporaryPath() const { return m_tempPath; }
+
+private:
+	[[noreturn]] void fail(const std::string& what) const;
+	void discard() noexcept;
+
+	std::string m_path;
+	std::string m_tempPath;
+	std::intptr_t m_handle = -1;
+	bool m_committed = false;
+};
+
+}

@@ -1,0 +1,373 @@
+#include "anatomy/io/DataObjectCodec.h"
+
+#include "anatomy/io/PropertiesCodec.h"
+#include "core/Log.h"
+#include "data/DataComponentFactory.h"
+#include "data/DataComponentList.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstring>
+#include <typeinfo>
+
+namespace Orbitane::DataObjectCodec {
+
+namespace {
+
+constexpr std::size_t kVec3Bytes = 24;
+constexpr std::size_t kImageHeaderBytes = 1 + 3 * 4 + kVec3Bytes + 4 + 8;
+constexpr std::size_t kComponentMinBytes = 4 + 4;
+constexpr std::size_t kFeatureMinBytes = 4 + 4;
+constexpr int kLastPixelType = static_cast<int>(PixelType::Double);
+constexpr int kLastModality = static_cast<int>(Modality::LABEL);
+
+/// A component is saved when the factory recreates its very type from its id; components of other
+/// origins (defined in Python, or not registered) cannot come back from a file.
+bool isSaveable(const DataComponentBase& component)
+{
+	auto probe = DataComponentFactory::create(component.id());
+	return probe && typeid(*probe) == typeid(component);
+}
+
+void logSkippedComponent(const std::string& id)
+{
+	const std::string category = "AnatomyPlugin.OrbFile";
+	if (Log::g_globalLevel <= Log::Warning && Log::isAccepted(Log::Warning, category))
+		Log::log(Log::Warning, category, "Skipped data component '" + id + "': no component of this id is registered",
+		         "", -1);
+}
+
+/// Counts of elements that the data library indexes with int.
+std::size_t elementCount(PayloadReader& r, std::size_t minBytes, std::string_view what)
+{
+	const std::uint64_t at = r.offset();
+	const std::size_t n = r.count(minBytes, what);
+	if (n > static_cast<std::size_t>(INT_MAX))
+		r.failAt(std::string(what) + " " + std::to_string(n) + " is too large", at);
+	return n;
+}
+
+void writeVec3List(PayloadWriter& w, const std::vector<Eigen::Vector3d>& list)
+{
+	w.count(list.size());
+	for (const auto& v : list)
+		w.vec<3>(v);
+}
+
+std::vector<Eigen::Vector3d> readVec3List(PayloadReader& r, std::string_view what)
+{
+	std::vector<Eigen::Vector3d> list(elementCount(r, kVec3Bytes, what));
+	for (auto& v : list)
+		v = r.vec<3>();
+	return list;
+}
+
+/// Voxels are stored little-endian; on a big-endian machine each element is reversed in place.
+void toFromLittleEndian(std::uint8_t* bytes, std::size_t size, std::size_t elementSize)
+{
+	if constexpr (std::endian::native == std::endian::big)
+		for (std::size_t i = 0; i + elementSize <= size; i += elementSize)
+			std::reverse(bytes + i, bytes + i + elementSize);
+}
+
+void writeImage(PayloadWriter& w, const SharedImage& image)
+{
+	w.u8(static_cast<std::uint8_t>(image.pixelType()));
+	for (int i = 0; i < 3; ++i)
+		w.i32(image.dimensions()[i]);
+	w.vec<3>(image.spacing());
+	writeModality(w, image.modality());
+	w.u64(image.byteSize());
+	std::span<const std::uint8_t> voxels(static_cast<const std::uint8_t*>(image.data()), image.byteSize());
+	if constexpr (std::endian::native == std::endian::little)
+		w.bytes(voxels);
+	else
+	{
+		std::vector<std::uint8_t> swapped(voxels.begin(), voxels.end());
+		toFromLittleEndian(swapped.data(), swapped.size(), pixelSize(image.pixelType()));
+		w.bytes(swapped);
+	}
+}
+
+PixelType readPixelType(PayloadReader& r)
+{
+	const std::uint64_t at = r.offset();
+	const int type = r.u8();
+	if (type > kLastPixelType)
+		r.failAt("unknown voxel type " + std::to_string(type), at);
+	return static_cast<PixelType>(type);
+}
+
+/// The voxel buffer size implied by the dimensions, refused before anything is allocated when the
+/// rest of the chunk cannot hold it.
+std::uint64_t expectedImageBytes(PayloadReader& r, const Eigen::Vector3i& dims, PixelType type, std::uint64_t at)
+{
+	std::uint64_t total = pixelSize(type);
+	for (int i = 0; i < 3; ++i)
+	{
+		if (dims[i] < 1)
+			r.failAt("image dimension " + std::to_string(dims[i]) + " is not positive", at);
+		const auto d = static_cast<std::uint64_t>(dims[i]);
+		if (total > r.remaining() / d)
+			r.failAt("image of " + std::to_string(dims.x()) + " x " + std::to_string(dims.y()) + " x " +
+			             std::to_string(dims.z()) + " voxels is larger than the rest of the chunk",
+			         at);
+		total *= d;
+	}
+	return total;
+}
+
+std::shared_ptr<SharedImage> readImage(PayloadReader& r)
+{
+	const std::uint64_t at = r.offset();
+	const PixelType type = readPixelType(r);
+	Eigen::Vector3i dims;
+	for (int i = 0; i < 3; ++i)
+		dims[i] = r.i32();
+	const Eigen::Vector3d spacing = r.vec<3>();
+	const Modality modality = readModality(r);
+	const std::uint64_t sizeAt = r.offset();
+	const std::uint64_t stored = r.u64();
+	const std::uint64_t expected = expectedImageBytes(r, dims, type, at);
+	if (stored != expected)
+		r.failAt("voxel data of " + std::to_string(stored) + " bytes where the image needs " + std::to_string(expected),
+		         sizeAt);
+	auto voxels = r.bytes(expected, "voxel data");
+	auto image = std::make_shared<SharedImage>(type, dims, spacing, modality);
+	std::memcpy(image->data(), voxels.data(), voxels.size());
+	toFromLittleEndian(static_cast<std::uint8_t*>(image->data()), image->byteSize(), pixelSize(type));
+	return image;
+}
+
+void writeFeatures(PayloadWriter& w, const std::map<std::string, std::vector<double>>& features)
+{
+	w.count(features.size());
+	for (const auto& [name, values] : features)
+	{
+		w.string(name);
+		w.count(values.size());
+		for (double v : values)
+			w.f64(v);
+	}
+}
+
+template <typename SetFeature>
+void readFeatures(PayloadReader& r, std::size_t expectedSize, const char* kind, SetFeature set)
+{
+	const std::size_t n = r.count(kFeatureMinBytes, std::string(kind) + " feature count");
+	std::string previous;
+	for (std::size_t i = 0; i < n; ++i)
+	{
+		const std::uint64_t at = r.offset();
+		std::string name = r.string();
+		if (i > 0 && name <= previous)
+			r.failAt(std::string(kind) + " feature '" + name + "' out of order or repeated", at);
+		const std::uint64_t sizeAt = r.offset();
+		const std::size_t size = r.count(8, std::string(kind) + " feature length");
+		if (size != expectedSize)
+			r.failAt(std::string(kind) + " feature '" + name + "' has " + std::to_string(size) + " values for " +
+			             std::to_string(expectedSize) + " " + kind + "s",
+			         sizeAt);
+		std::vector<double> values(size);
+		for (double& v : values)
+			v = r.f64();
+		set(name, std::move(values));
+		previous = std::move(name);
+	}
+}
+
+template <int N>
+void checkIndices(PayloadReader& r, const Eigen::Matrix<int, N, 1>& indices, std::size_t limit, const char* what,
+                  std::uint64_t at)
+{
+	for (int i = 0; i < N; ++i)
+		if (indices[i] < 0 || static_cast<std::size_t>(indices[i]) >= limit)
+			r.failAt(std::string(what) + " refers to index " + std::to_string(indices[i]) + " of " +
+			             std::to_string(limit),
+			         at);
+}
+
+}
+
+void writeModality(PayloadWriter& w, Modality m)
+{
+	w.i32(static_cast<std::int32_t>(m));
+}
+
+Modality readModality(PayloadReader& r)
+{
+	const std::uint64_t at = r.offset();
+	const std::int32_t m = r.i32();
+	if (m < 0 || m > kLastModality)
+		r.failAt("unknown modality " + std::to_string(m), at);
+	return static_cast<Modality>(m);
+}
+
+void writeCommon(PayloadWriter& w, const Data& data)
+{
+	w.string(data.name());
+	w.matrix(data.matrixToWorld());
+	std::vector<const DataComponentBase*> saved;
+	for (int i = 0; i < data.components().size(); ++i)
+		if (isSaveable(*data.components().at(i)))
+			saved.push_back(data.components().at(i));
+	w.count(saved.size());
+	for (const DataComponentBase* component : saved)
+	{
+		Properties configuration;
+		component->configuration(&configuration);
+		w.string(component->id());
+		PropertiesCodec::write(w, configuration);
+	}
+}
+
+void readCommon(PayloadReader& r, Data& data)
+{
+	data.setName(r.string());
+	const std::uint64_t matrixAt = r.offset();
+	const Eigen::Matrix4d matrix = r.matrix();
+	try
+	{
+		data.setMatrixToWorld(matrix);
+	}
+	catch (const std::invalid_argument& e)
+	{
+		r.failAt(std::string("matrix refused: ") + e.what(), matrixAt);
+	}
+	const std::size_t n = r.count(kComponentMinBytes, "component count");
+	for (std::size_t i = 0; i < n; ++i)
+	{
+		const std::string id = r.string();
+		const Properties configuration = PropertiesCodec::read(r);
+		auto component = DataComponentFactory::create(id);
+		if (!component)
+		{
+			logSkippedComponent(id);
+			continue;
+		}
+		component->configure(&configuration);
+		data.components().add(std::move(component));
+	}
+}
+
+void write(PayloadWriter& w, const SharedImageSet& images)
+{
+	writeCommon(w, images);
+	w.i32(images.focus());
+	w.count(static_cast<std::size_t>(images.size()));
+	for (int i = 0; i < images.size(); ++i)
+		writeImage(w, *images.get(i));
+}
+
+std::unique_ptr<SharedImageSet> readImageSet(PayloadReader& r)
+{
+	auto images = std::make_unique<SharedImageSet>();
+	readCommon(r, *images);
+	const std::uint64_t focusAt = r.offset();
+	const std::int32_t focus = r.i32();
+	const std::size_t n = elementCount(r, kImageHeaderBytes, "image count");
+	for (std::size_t i = 0; i < n; ++i)
+		images->add(readImage(r));
+	if (n == 0 ? focus != 0 : (focus < 0 || static_cast<std::size_t>(focus) >= n))
+		r.failAt("focus " + std::to_string(focus) + " outside the " + std::to_string(n) + " images", focusAt);
+	if (n > 0)
+		images->setFocus(focus);
+	return images;
+}
+
+void write(PayloadWriter& w, const Mesh& mesh)
+{
+	writeCommon(w, mesh);
+	writeModality(w, mesh.modality());
+	writeVec3List(w, mesh.vertices());
+	w.count(mesh.faces().size());
+	for (const auto& f : mesh.faces())
+		for (int i = 0; i < 3; ++i)
+			w.i32(f[i]);
+	writeVec3List(w, mesh.normals());
+}
+
+std::unique_ptr<Mesh> readMesh(PayloadReader& r)
+{
+	auto mesh = std::make_unique<Mesh>();
+	readCommon(r, *mesh);
+	mesh->setModality(readModality(r));
+	auto vertices = readVec3List(r, "vertex count");
+	std::vector<Eigen::Vector3i> faces(elementCount(r, 12, "face count"));
+	for (auto& f : faces)
+	{
+		const std::uint64_t at = r.offset();
+		for (int i = 0; i < 3; ++i)
+			f[i] = r.i32();
+		checkIndices<3>(r, f, vertices.size(), "face", at);
+	}
+	const std::uint64_t normalsAt = r.offset();
+	auto normals = readVec3List(r, "normal count");
+	if (!normals.empty() && normals.size() != vertices.size())
+		r.failAt(std::to_string(normals.size()) + " normals for " + std::to_string(vertices.size()) + " vertices",
+		         normalsAt);
+	mesh->setVertices(std::move(vertices));
+	mesh->setFaces(std::move(faces));
+	mesh->setNormals(std::move(normals));
+	return mesh;
+}
+
+void write(PayloadWriter& w, const PointCloud& cloud)
+{
+	writeCommon(w, cloud);
+	writeModality(w, cloud.modality());
+	writeVec3List(w, cloud.points());
+	writeVec3List(w, cloud.normals());
+}
+
+std::unique_ptr<PointCloud> readPointCloud(PayloadReader& r)
+{
+	auto cloud = std::make_unique<PointCloud>();
+	readCommon(r, *cloud);
+	cloud->setModality(readModality(r));
+	auto points = readVec3List(r, "point count");
+	const std::uint64_t normalsAt = r.offset();
+	auto normals = readVec3List(r, "normal count");
+	if (!normals.empty() && normals.size() != points.size())
+		r.failAt(std::to_string(normals.size()) + " normals for " + std::to_string(points.size()) + " points",
+		         normalsAt);
+	cloud->setPoints(std::move(points), std::move(normals));
+	return cloud;
+}
+
+void write(PayloadWriter& w, const Graph& graph)
+{
+	writeCommon(w, graph);
+	writeModality(w, graph.modality());
+	writeVec3List(w, graph.nodes());
+	w.count(graph.edges().size());
+	for (const auto& e : graph.edges())
+		w.i32(e[0]), w.i32(e[1]);
+	writeFeatures(w, graph.nodeFeatures());
+	writeFeatures(w, graph.edgeFeatures());
+}
+
+std::unique_ptr<Graph> readGraph(PayloadReader& r)
+{
+	auto graph = std::make_unique<Graph>();
+	readCommon(r, *graph);
+	graph->setModality(readModality(r));
+	auto nodes = readVec3List(r, "node count");
+	std::vector<Eigen::Vector2i> edges(elementCount(r, 8, "edge count"));
+	for (auto& e : edges)
+	{
+		const std::uint64_t at = r.offset();
+		e[0] = r.i32();
+		e[1] = r.i32();
+		checkIndices<2>(r, e, nodes.size(), "edge", at);
+	}
+	graph->setNodesAndEdges(std::move(nodes), std::move(edges));
+	readFeatures(r, static_cast<std::size_t>(graph->numNodes()), "node",
+	             [&](const std::string& name, std::vector<double> v) { graph->setNodeFeature(name, std::move(v)); });
+	readFeatures(r, static_cast<std::size_t>(graph->numEdges()), "edge",
+	             [&](const std::string& name, std::vector<double> v) { graph->setEdgeFeature(name, std::move(v)); });
+	return graph;
+}
+
+}

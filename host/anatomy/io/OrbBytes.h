@@ -1,0 +1,108 @@
+#pragma once
+
+#include <Eigen/Core>
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Orbitane {
+
+/// A problem with the content of an .orb file; the message names the place but not the file,
+/// which the caller adds.
+class OrbFormatError : public std::runtime_error
+{
+public:
+	using std::runtime_error::runtime_error;
+};
+
+/// Appends little-endian values to a byte buffer. Doubles are written as their IEEE 754 bit
+/// pattern, so NaN payloads and signed zeros survive a round trip.
+class PayloadWriter
+{
+public:
+	void u8(std::uint8_t v) { m_bytes.push_back(v); }
+	void u16(std::uint16_t v) { little(v, 2); }
+	void u32(std::uint32_t v) { little(v, 4); }
+	void u64(std::uint64_t v) { little(v, 8); }
+	void i32(std::int32_t v) { little(static_cast<std::uint32_t>(v), 4); }
+	void f64(double v);
+	/// Writes a count that the reader will compare with what its payload holds; throws
+	/// std::runtime_error when it does not fit the 32-bit field.
+	void count(std::size_t n);
+	void string(std::string_view s);
+	void bytes(std::span<const std::uint8_t> b) { m_bytes.insert(m_bytes.end(), b.begin(), b.end()); }
+
+	template <int N>
+	void vec(const Eigen::Matrix<double, N, 1>& v)
+	{
+		for (int i = 0; i < N; ++i)
+			f64(v[i]);
+	}
+	void matrix(const Eigen::Matrix4d& m);
+
+	const std::vector<std::uint8_t>& data() const { return m_bytes; }
+	std::vector<std::uint8_t> take() { return std::move(m_bytes); }
+
+private:
+	void little(std::uint64_t v, int n)
+	{
+		for (int i = 0; i < n; ++i)
+			m_bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+	}
+
+	std::vector<std::uint8_t> m_bytes;
+};
+
+/// Reads little-endian values from one chunk's payload and refuses every read that would run past
+/// its end. Errors name the chunk and the absolute file offset of the failing field.
+class PayloadReader
+{
+public:
+	PayloadReader(std::span<const std::uint8_t> bytes, std::uint64_t fileOffset, std::string chunkName);
+
+	std::uint8_t u8();
+	std::uint16_t u16();
+	std::uint32_t u32();
+	std::uint64_t u64();
+	std::int32_t i32();
+	double f64();
+	bool boolean();
+	std::string string();
+	/// A count of elements that each occupy at least minElementBytes; refused when the rest of the
+	/// payload cannot hold that many, so that no caller allocates for data the file does not have.
+	std::size_t count(std::size_t minElementBytes, std::string_view what);
+	/// The next n bytes, checked against the rest of the payload.
+	std::span<const std::uint8_t> bytes(std::uint64_t n, std::string_view what);
+
+	template <int N>
+	Eigen::Matrix<double, N, 1> vec()
+	{
+		Eigen::Matrix<double, N, 1> v;
+		for (int i = 0; i < N; ++i)
+			v[i] = f64();
+		return v;
+	}
+	Eigen::Matrix4d matrix();
+
+	std::uint64_t remaining() const { return m_bytes.size() - m_pos; }
+	std::uint64_t offset() const { return m_fileOffset + m_pos; }
+
+	/// Throws OrbFormatError naming the chunk and the offset at which the failing field starts.
+	[[noreturn]] void fail(std::string_view problem) const { failAt(problem, offset()); }
+	[[noreturn]] void failAt(std::string_view problem, std::uint64_t fileOffset) const;
+
+private:
+	const std::uint8_t* take(std::size_t n, std::string_view what);
+	std::uint64_t little(int n, std::string_view what);
+
+	std::span<const std::uint8_t> m_bytes;
+	std::size_t m_pos = 0;
+	std::uint64_t m_fileOffset;
+	std::string m_chunkName;
+};
+
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "anatomy/structures/AnatomicalStructureCollection.h"
+#include "data/Data.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+/// Reading and writing collections in the .orb container (docs/orb-format.md).
+namespace Orbitane::OrbFile {
+
+/// Streams the collection as a complete file to sink, chunk by chunk.
+void write(const AnatomicalStructureCollection& collection, const std::function<void(std::span<const std::uint8_t>)>& sink);
+std::vector<std::uint8_t> encode(const AnatomicalStructureCollection& collection);
+
+/// Replaces path atomically. Throws std::runtime_error "Cannot write '<path>': ..." for data that
+/// is not a collection and for every failure while encoding or writing; the previous file is then
+/// left as it was and no temporary file remains.
+void save(const Data& data, const std::string& path);
+
+/// Throws std::runtime_error "Cannot read '<name>': ..." for any file that is not a complete,
+/// intact .orb file.
+std::unique_ptr<AnatomicalStructureCollection> decode(std::span<const std::uint8_t> bytes, const std::string& name);
+std::unique_ptr<AnatomicalStructureCollection> load(const std::string& path);
+
+}
