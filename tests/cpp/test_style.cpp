@@ -1,3 +1,4 @@
+#include "anatomy/io/OrbFile.h"
 #include "anatomy/structures/GenericASC.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "anatomy/style/ASCDisplayOptions.h"
@@ -6,6 +7,7 @@
 #include "anatomy/style/StylePropertyTable.h"
 #include "anatomy/style/StyleResolver.h"
 #include "anatomy/style/StyleSheet.h"
+#include "data/DataComponentFactory.h"
 #include "data/DataComponentList.h"
 
 #include <gtest/gtest.h>
@@ -434,6 +436,31 @@ TEST(ASCDisplayOptions, ConfigurationCarriesEverySheetAndRule)
 	EXPECT_TRUE(rule->param("selector", text));
 	EXPECT_EQ(text, "#x");
 	EXPECT_NE(rule->subProperties("declaration"), nullptr);
+}
+
+TEST(ASCDisplayOptions, SurvivesASaveAndRestoreOfItsCollection)
+{
+	ASSERT_TRUE(DataComponentFactory::isRegistered("ASCDisplayOptions"));
+	GenericASC asc;
+	asc.setName("patient");
+	ASCDisplayOptions options;
+	StyleSheet& s = options.getOrAppendStyleSheet("base", std::nullopt);
+	s.appendOrModify(selector("meshes#\"Orbitane.Liver\", .hl"), [](Properties& p) {
+		p.setParam("color", Eigen::Vector4d(1, 0, 0, 1));
+		p.setParam("visibility", true);
+	});
+	s.appendOrModify(std::nullopt, setTo("alpha", 0.5));
+	options.getOrAppendStyleSheet("off", "base").enabled = false;
+	asc.components().add(options.clone());
+
+	auto restored = OrbFile::decode(OrbFile::encode(asc), "memory");
+	ASSERT_TRUE(restored);
+	const auto* back = restored->components().get<ASCDisplayOptions>();
+	ASSERT_NE(back, nullptr);
+	EXPECT_TRUE(back->equals(options));
+	EXPECT_EQ(sheetNames(*back), (std::vector<std::string>{"off", "base"}));
+	EXPECT_FALSE(back->styleSheets().front().enabled.get());
+	EXPECT_EQ(back->styleSheets().back().rules().front().selector->str(), "meshes#\"Orbitane.Liver\", .hl");
 }
 
 TEST(ASCDisplayOptions, DestructionSignalsTheComponentBeforeItsSheets)
