@@ -35,8 +35,6 @@ std::string normalised(std::string extension)
 	return extension;
 }
 
-std::string extensionOf(const std::string& path) { return normalised(std::filesystem::path(path).extension().string()); }
-
 template <typename F>
 F lookup(const std::map<std::string, F>& table, const std::string& path, const char* action, const char* role)
 {
@@ -51,6 +49,8 @@ F lookup(const std::map<std::string, F>& table, const std::string& path, const c
 }
 
 }
+
+std::string extensionOf(const std::string& path) { return normalised(std::filesystem::path(path).extension().string()); }
 
 void registerReader(const std::string& extension, Reader reader)
 {

@@ -15,6 +15,8 @@ using Writer = std::function<void(const Data& data, const std::string& path)>;
 /// throw std::runtime_error naming the file and the problem.
 void registerReader(const std::string& extension, Reader reader);
 void registerWriter(const std::string& extension, Writer writer);
+/// The extension of a path as the registry keys it (lower case, with the dot); empty if there is none.
+std::string extensionOf(const std::string& path);
 bool hasReader(const std::string& extension);
 bool hasWriter(const std::string& extension);
 

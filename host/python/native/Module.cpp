@@ -1,8 +1,23 @@
-#include <pybind11/pybind11.h>
+#include "Bindings.h"
 
 namespace py = pybind11;
 
 PYBIND11_MODULE(_orbitane, m)
 {
-	m.doc() = "Native part of the orbitane package.";
+	using namespace Orbitane::Python;
+	m.doc() = "Native part of the orbitane package; import its types from orbitane and orbitane.graph.";
+	// types before the types that refer to them in signatures
+	bindSignal(m);
+	bindProperties(m);
+	bindComponents(m);
+	bindData(m);
+	bindImages(m);
+	bindGeometry(m);
+	py::module_ graph = m.def_submodule("graph", "Graphs: nodes, edges and their features.");
+	bindGraph(graph);
+	bindAlgorithms(m);
+	bindFileIO(m);
+	bindLogging(m);
+	py::module_ testing = m.def_submodule("_testing", "Support for the package's own tests.");
+	bindTesting(testing);
 }

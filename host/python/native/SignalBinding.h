@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/Signal.h"
+
+#include <pybind11/pybind11.h>
+
+#include <functional>
+#include <memory>
+
+namespace Orbitane::Python {
+
+namespace py = pybind11;
+
+/// A Python callable kept by native code. Whoever drops the last copy may not hold the
+/// interpreter lock, so the release takes it (and leaks the reference once Python is gone).
+class __attribute__((visibility("hidden"))) PythonCallable
+{
+public:
+	explicit PythonCallable(py::object callable) : m_callable(std::move(callable)) {}
+	PythonCallable(const PythonCallable&) = delete;
+	PythonCallable& operator=(const PythonCallable&) = delete;
+	~PythonCallable();
+
+	template <typename... Args>
+	void operator()(Args&&... args) const
+	{
+		py::gil_scoped_acquire gil;
+		m_callable(std::forward<Args>(args)...);
+	}
+
+private:
+	py::object m_callable;
+};
+
+/// Python face of one native signal (orbitane.Signal). It refers to the signal without owning it;
+/// the binding that hands it out keeps the signal's owner alive.
+class __attribute__((visibility("hidden"))) SignalHandle
+{
+public:
+	template <typename... Args, typename ToPython>
+	static SignalHandle of(Signal<Args...>& signal, ToPython toPython)
+	{
+		SignalHandle h;
+		h.m_connect = [&signal, toPython](py::function f) {
+			auto slot = std::make_shared<PythonCallable>(std::move(f));
+			return signal.connect([slot, toPython](Args... args) { (*slot)(toPython(args)...); });
+		};
+		h.m_disconnect = [&signal](int id) { return signal.disconnect(id); };
+		h.m_count = [&signal] { return signal.numConnections(); };
+		return h;
+	}
+	/// For signals whose arguments convert to Python as they are.
+	template <typename... Args>
+	static SignalHandle of(Signal<Args...>& signal)
+	{
+		return of(signal, [](const auto& v) { return v; });
+	}
+
+	int connect(py::function f) const { return m_connect(std::move(f)); }
+	bool disconnect(int id) const { return m_disconnect(id); }
+	std::size_t numConnections() const { return m_count(); }
+
+private:
+	std::function<int(py::function)> m_connect;
+	std::function<bool(int)> m_disconnect;
+	std::function<std::size_t()> m_count;
+};
+
+}
