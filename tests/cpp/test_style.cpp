@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -51,6 +52,24 @@ Selector selector(const std::string& text)
 		throw std::invalid_argument("test selector does not parse: " + text);
 	return *s;
 }
+
+/// Runs onEnd when target announces its end through its class-wide signal; disconnects on scope exit.
+template <typename T>
+class EndWatch
+{
+public:
+	EndWatch(const T& target, std::function<void()> onEnd)
+	    : m_id(T::anyDestroyed().connect([&target, onEnd](const T& gone) {
+		      if (&gone == &target)
+			      onEnd();
+	      }))
+	{
+	}
+	~EndWatch() { T::anyDestroyed().disconnect(m_id); }
+
+private:
+	int m_id;
+};
 
 auto setTo(const std::string& name, double value)
 {
@@ -288,7 +307,7 @@ TEST(StyleSheet, CopiesAreIndependentAndSignalTheirOwnDestruction)
 	original->appendOrModify(selector("meshes"), setTo("alpha", 0.5));
 	StyleSheet copy(*original);
 	int destroyed = 0;
-	original->destroyed.connect([&] { ++destroyed; });
+	EndWatch<StyleSheet> watch(*original, [&] { ++destroyed; });
 	original->name = "renamed";
 	original->appendOrModify(std::nullopt, {});
 
@@ -370,7 +389,7 @@ TEST(ASCDisplayOptions, RemovedSheetsSignalAfterTheListIsConsistent)
 	o.addStyleSheet(StyleSheet("x"), std::nullopt);
 	o.addStyleSheet(StyleSheet("y"), std::nullopt);
 	std::vector<std::vector<std::string>> seen;
-	o.styleSheet("x")->destroyed.connect([&] { seen.push_back(sheetNames(o)); });
+	EndWatch<StyleSheet> watch(*o.styleSheet("x"), [&] { seen.push_back(sheetNames(o)); });
 	o.removeStyleSheetsByName("x");
 	EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{{"y"}}));
 }
@@ -394,7 +413,7 @@ TEST(ASCDisplayOptions, CloneAssignAndEqualsGoThroughTheConfiguration)
 	ASCDisplayOptions other;
 	other.getOrAppendStyleSheet("stale", std::nullopt);
 	int destroyedSheets = 0;
-	other.styleSheet("stale")->destroyed.connect([&] { ++destroyedSheets; });
+	EndWatch<StyleSheet> watch(*other.styleSheet("stale"), [&] { ++destroyedSheets; });
 	EXPECT_FALSE(other.equals(o));
 	EXPECT_TRUE(other.assign(o));
 	EXPECT_EQ(destroyedSheets, 1);
@@ -468,8 +487,8 @@ TEST(ASCDisplayOptions, DestructionSignalsTheComponentBeforeItsSheets)
 	auto o = std::make_unique<ASCDisplayOptions>();
 	o->getOrAppendStyleSheet("a", std::nullopt);
 	std::vector<std::string> order;
-	o->destroyed.connect([&] { order.push_back("options"); });
-	o->styleSheet("a")->destroyed.connect([&] { order.push_back("sheet"); });
+	EndWatch<ASCDisplayOptions> watchOptions(*o, [&] { order.push_back("options"); });
+	EndWatch<StyleSheet> watchSheet(*o->styleSheet("a"), [&] { order.push_back("sheet"); });
 	o.reset();
 	EXPECT_EQ(order, (std::vector<std::string>{"options", "sheet"}));
 }

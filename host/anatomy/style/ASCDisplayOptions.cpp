@@ -22,7 +22,13 @@ ASCDisplayOptions::ASCDisplayOptions(const ASCDisplayOptions& other)
 
 ASCDisplayOptions::~ASCDisplayOptions()
 {
-	destroyed.emitSignal();
+	anyDestroyed().emitSignal(*this);
+}
+
+Signal<const ASCDisplayOptions&>& ASCDisplayOptions::anyDestroyed()
+{
+	static Signal<const ASCDisplayOptions&> signal;
+	return signal;
 }
 
 void ASCDisplayOptions::watch(StyleSheet& sheet)
@@ -60,8 +66,8 @@ StyleSheet& ASCDisplayOptions::getOrAppendStyleSheet(const std::string& name, co
 
 std::size_t ASCDisplayOptions::removeStyleSheetsByName(const std::string& name)
 {
-	// the removed sheets go only after the list is consistent again, since their destroyed
-	// signals run code outside this object
+	// the removed sheets go only after the list is consistent again, since their anyDestroyed
+	// slots run code outside this object
 	std::list<StyleSheet> removed;
 	for (auto it = m_sheets.begin(); it != m_sheets.end();)
 	{

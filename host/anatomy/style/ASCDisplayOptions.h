@@ -35,7 +35,7 @@ public:
 	/// Copies the sheets (not the connections of anyone to this object's signals).
 	ASCDisplayOptions(const ASCDisplayOptions& other);
 	ASCDisplayOptions& operator=(const ASCDisplayOptions&) = delete;
-	/// Emits destroyed first, then each held sheet emits its own as it goes.
+	/// Emits anyDestroyed first; then each held sheet announces its own end.
 	~ASCDisplayOptions() override;
 
 	void configure(const Properties* p) override;
@@ -57,9 +57,10 @@ public:
 	/// Emitted when a sheet is added or removed, when a held sheet's enabled or name changes, and
 	/// when configure replaces the sheets.
 	Signal<> changed;
-	/// Emitted from the destructor while the component is still intact, so that views onto it
-	/// can let go of it.
-	Signal<> destroyed;
+	/// Emitted by the destructor of every display options object while it is still intact. Views
+	/// that refer to components without owning them (script bindings) learn here that one goes,
+	/// whoever made the view. Slots must not throw.
+	static Signal<const ASCDisplayOptions&>& anyDestroyed();
 
 private:
 	std::list<StyleSheet>::iterator positionBefore(const std::optional<std::string>& before);

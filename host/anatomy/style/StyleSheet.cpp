@@ -39,7 +39,13 @@ StyleSheet& StyleSheet::operator=(const StyleSheet& other)
 
 StyleSheet::~StyleSheet()
 {
-	destroyed.emitSignal();
+	anyDestroyed().emitSignal(*this);
+}
+
+Signal<const StyleSheet&>& StyleSheet::anyDestroyed()
+{
+	static Signal<const StyleSheet&> signal;
+	return signal;
 }
 
 bool StyleSheet::appendOrModify(const std::optional<Selector>& selector, const std::function<void(Properties&)>& fn)

@@ -32,12 +32,12 @@ public:
 
 	/// A sheet with this name, enabled, without rules.
 	explicit StyleSheet(const std::string& name);
-	/// Copies parameter values and rules; connections and the destroyed signal are not copied.
+	/// Copies parameter values and rules, not connections.
 	StyleSheet(const StyleSheet& other);
 	/// Parameters cannot move, so this copies them; the rules are moved.
 	StyleSheet(StyleSheet&& other);
 	StyleSheet& operator=(const StyleSheet& other);
-	/// Emits destroyed first.
+	/// Emits anyDestroyed first.
 	~StyleSheet() override;
 
 	void configure(const Properties* p) override;
@@ -64,9 +64,10 @@ public:
 	/// under "declaration".
 	void writeRules(Properties& p) const;
 
-	/// Emitted from the destructor while the sheet is still intact, so that views onto it (script
-	/// wrappers, editors) can let go of it.
-	Signal<> destroyed;
+	/// Emitted by the destructor of every style sheet while the sheet is still intact. Views that
+	/// refer to sheets without owning them (script bindings, editors) learn here that one goes,
+	/// whoever made the view. Slots must not throw.
+	static Signal<const StyleSheet&>& anyDestroyed();
 
 private:
 	void readRules(const Properties& rules);
