@@ -34,6 +34,13 @@ DataComponentBase* DataComponentList::add(std::unique_ptr<DataComponentBase> com
 			existing->assign(*component);
 			return existing.get();
 		}
+	return append(std::move(component));
+}
+
+DataComponentBase* DataComponentList::append(std::unique_ptr<DataComponentBase> component)
+{
+	if (!component)
+		return nullptr;
 	tellParent(*component, m_parent);
 	m_components.push_back(std::move(component));
 	changed.emitSignal();

@@ -25,6 +25,9 @@ public:
 	/// the change signal. Otherwise the component is appended, told its parent, and the change
 	/// signal fires once. Never returns null for a non-null argument.
 	DataComponentBase* add(std::unique_ptr<DataComponentBase> component);
+	/// Appends without looking for a match: tells the component its parent and emits the change
+	/// signal once. For callers that apply the add rule themselves (components defined in Python).
+	DataComponentBase* append(std::unique_ptr<DataComponentBase> component);
 	/// Removes and returns the component; null if it is not in the list.
 	std::unique_ptr<DataComponentBase> remove(const DataComponentBase* component);
 

@@ -127,6 +127,11 @@ TEST(DataComponentList, SameTypeIsAssignedIntoTheExistingComponentWithoutSignal)
 	DataComponentBase* label = list.add(std::make_unique<LabelDataComponent>());
 	EXPECT_EQ(label, list.at(1));
 	EXPECT_EQ(changes, 2);
+
+	// append leaves matching to its caller
+	EXPECT_NE(list.append(std::make_unique<CounterComponent>()), firstPtr);
+	EXPECT_EQ(list.size(), 3);
+	EXPECT_EQ(changes, 3);
 	EXPECT_EQ(list.add(nullptr), nullptr);
 }
 

@@ -1,6 +1,9 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "PythonComponents.h"
 #include "SignalBinding.h"
+
+#include "core/String.h"
 
 #include "data/DataComponentList.h"
 #include "data/LabelDataComponent.h"
@@ -10,12 +13,85 @@
 
 namespace Orbitane::Python {
 
+/// An argument that only instances of Python-defined component classes convert to, so that the
+/// overload taking it never hides the overloads for native component types.
+struct __attribute__((visibility("hidden"))) PythonDefinedComponentArg
+{
+	py::object object;
+};
+
+}
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<Orbitane::Python::PythonDefinedComponentArg>
+{
+	PYBIND11_TYPE_CASTER(Orbitane::Python::PythonDefinedComponentArg, const_name("orbitane.DataComponentBase"));
+
+	bool load(handle src, bool)
+	{
+		if (!Orbitane::Python::isPythonDefinedComponent(src))
+			return false;
+		value.object = reinterpret_borrow<object>(src);
+		return true;
+	}
+	static handle cast(const Orbitane::Python::PythonDefinedComponentArg& v, return_value_policy, handle)
+	{
+		return v.object.inc_ref();
+	}
+};
+
+}
+
+namespace Orbitane::Python {
+
 namespace {
 
 // Components live inside their list: Python refers to them and keeps the list (and so its data) alive.
 py::object componentToPython(DataComponentBase* component, py::handle list)
 {
+	if (auto defined = dynamic_cast<PythonComponent*>(component))
+		return defined->object();
 	return py::cast(component, py::return_value_policy::reference_internal, list);
+}
+
+// The list's add rule, with Python class names and identities standing in for native types.
+py::object addPythonDefined(py::handle self, const PythonDefinedComponentArg& component)
+{
+	auto& list = self.cast<DataComponentList&>();
+	py::object copy = deepCopyComponent(component.object, py::none());
+	const bool byId = String::contains(typeName(copy), "PyDataComponent");
+	const std::string id = byId ? pythonComponentId(copy) : std::string();
+	for (int i = 0; i < list.size(); ++i)
+	{
+		DataComponentBase* existing = list.at(i);
+		py::object existingObject = componentToPython(existing, self);
+		const bool matches = byId ? existing->id() == id : py::type::handle_of(existingObject).is(py::type::handle_of(copy));
+		if (matches)
+		{
+			existing->assign(PythonComponent(copy));
+			return existingObject;
+		}
+	}
+	list.append(std::make_unique<PythonComponent>(copy));
+	return copy;
+}
+
+void removeComponent(DataComponentList& list, py::handle component)
+{
+	if (!py::isinstance<DataComponentBase>(component))
+		throw py::type_error(fmt::format("remove() takes a component, not '{}'", typeName(component)));
+	const auto* native = &component.cast<const DataComponentBase&>();
+	const DataComponentBase* found = nullptr;
+	for (int i = 0; i < list.size() && !found; ++i)
+	{
+		auto defined = dynamic_cast<PythonComponent*>(list.at(i));
+		if (defined ? defined->object().is(component) : list.at(i) == native)
+			found = list.at(i);
+	}
+	if (!found || !list.remove(found))
+		throw py::value_error("the component is not in this list");
 }
 
 int checkedIndex(const DataComponentList& list, int i)
@@ -47,10 +123,18 @@ py::dict configToDict(const LabelDataComponent::LabelConfig& config)
 
 void bindComponentBase(py::module_& m)
 {
-	py::class_<DataComponentBase> cls(m, "DataComponentBase",
-	                                  "Base of the components attached to a data object (labels, display options, ...).");
+	py::class_<DataComponentBase, DataComponentTrampoline> cls(
+	    m, "DataComponentBase",
+	    "Base of the components attached to a data object (labels, display options, ...). Python "
+	    "subclasses may set `id` (default: the class name), and define assign(other), configure(properties) "
+	    "and configuration(); a list holds a deep copy of what is added to it.");
 	publicIn(cls)
+	    .def(py::init<>())
 	    .def_property_readonly("id", &DataComponentBase::id, "Identifies the kind of component.")
+	    .def("__deepcopy__", &deepCopyComponent, py::arg("memo"))
+	    .def(
+	        "__copy__", [](py::handle self) { return deepCopyComponent(self, py::none()); },
+	        "Components are always copied deeply.")
 	    .def(
 	        "configuration",
 	        [](const DataComponentBase& c) {
@@ -93,13 +177,12 @@ void bindComponentList(py::module_& m)
 	        py::arg("component"),
 	        "Adds a copy of the component and returns the list's component: a component of the same kind "
 	        "already in the list takes over the copy's state instead.")
-	    .def(
-	        "remove",
-	        [](DataComponentList& list, const DataComponentBase& component) {
-		        if (!list.remove(&component))
-			        throw py::value_error("the component is not in this list");
-	        },
-	        py::arg("component"), "Removes the component; Python objects referring to it must no longer be used.")
+	    .def("add", &addPythonDefined, py::arg("component"),
+	         "Adds a deep copy of a component defined in Python and returns the list's component. An existing "
+	         "component of the same class (of the same id, for classes whose name contains "
+	         "\"PyDataComponent\") takes over the copy's state instead.")
+	    .def("remove", &removeComponent, py::arg("component"),
+	         "Removes the component; Python objects referring to a native one must no longer be used.")
 	    .def_property_readonly(
 	        "changed", py::cpp_function([](DataComponentList& list) { return SignalHandle::of(list.changed); }, py::keep_alive<0, 1>()),
 	        "Emitted when a component is appended or removed.");

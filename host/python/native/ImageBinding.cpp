@@ -57,8 +57,8 @@ decltype(auto) withPixelType(PixelType t, F&& f)
 Eigen::Vector3i dimensionsOf(const py::array& a)
 {
 	if (a.ndim() != 2 && a.ndim() != 3)
-		throw py::value_error(
-		    fmt::format("image arrays must be 2-D [y, x] or 3-D [z, y, x], got {} dimensions", a.ndim()));
+		throw py::value_error(fmt::format("image arrays must be 2-D [y, x] or 3-D [z, y, x], got shape {}",
+		                                  py::str(a.attr("shape")).cast<std::string>()));
 	Eigen::Vector3i dims(1, 1, 1);
 	for (py::ssize_t axis = 0; axis < a.ndim(); ++axis)
 	{
@@ -162,7 +162,8 @@ void bindImages(py::module_& m)
 	    .def("len", &SharedImageSet::size, "The number of images.")
 	    .def(
 	        "array", [](const SharedImageSet& s, int i) { return imageToArray(*imageAt(s, i)); }, py::arg("i") = -1,
-	        "A copy of image i as a numpy array; -1 gives the focused image.")
+	        "A copy of image i as a numpy array; -1 gives the focused image. Images of one slice come "
+	        "back as 2-D [y, x] arrays.")
 	    .def_property(
 	        "spacing", [](const SharedImageSet& s) { return toNumpy(imageAt(s, -1)->spacing()); },
 	        [](SharedImageSet& s, py::handle v) {

@@ -4,17 +4,6 @@
 
 namespace Orbitane::Python {
 
-PythonCallable::~PythonCallable()
-{
-	if (!Py_IsInitialized() || Py_IsFinalizing())
-	{
-		m_callable.release();
-		return;
-	}
-	py::gil_scoped_acquire gil;
-	m_callable = py::object();
-}
-
 void bindSignal(py::module_& m)
 {
 	py::class_<SignalHandle> cls(m, "Signal", "A native signal. Connected callables run synchronously, in connection "

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PythonReference.h"
+
 #include "core/Signal.h"
 
 #include <pybind11/pybind11.h>
@@ -11,27 +13,6 @@ namespace Orbitane::Python {
 
 namespace py = pybind11;
 
-/// A Python callable kept by native code. Whoever drops the last copy may not hold the
-/// interpreter lock, so the release takes it (and leaks the reference once Python is gone).
-class __attribute__((visibility("hidden"))) PythonCallable
-{
-public:
-	explicit PythonCallable(py::object callable) : m_callable(std::move(callable)) {}
-	PythonCallable(const PythonCallable&) = delete;
-	PythonCallable& operator=(const PythonCallable&) = delete;
-	~PythonCallable();
-
-	template <typename... Args>
-	void operator()(Args&&... args) const
-	{
-		py::gil_scoped_acquire gil;
-		m_callable(std::forward<Args>(args)...);
-	}
-
-private:
-	py::object m_callable;
-};
-
 /// Python face of one native signal (orbitane.Signal). It refers to the signal without owning it;
 /// the binding that hands it out keeps the signal's owner alive.
 class __attribute__((visibility("hidden"))) SignalHandle
@@ -42,8 +23,11 @@ public:
 	{
 		SignalHandle h;
 		h.m_connect = [&signal, toPython](py::function f) {
-			auto slot = std::make_shared<PythonCallable>(std::move(f));
-			return signal.connect([slot, toPython](Args... args) { (*slot)(toPython(args)...); });
+			auto slot = std::make_shared<PythonReference>(std::move(f));
+			return signal.connect([slot, toPython](Args... args) {
+				py::gil_scoped_acquire gil;
+				slot->get()(toPython(args)...);
+			});
 		};
 		h.m_disconnect = [&signal](int id) { return signal.disconnect(id); };
 		h.m_count = [&signal] { return signal.numConnections(); };

@@ -1,0 +1,146 @@
+#include "PythonComponents.h"
+
+#include "core/Properties.h"
+
+namespace Orbitane::Python {
+
+namespace {
+
+py::object baseClass() { return py::type::of<DataComponentBase>(); }
+
+// Whether the object's class replaces the base class's member of that name.
+bool overrides(py::handle object, const char* name)
+{
+	py::object own = py::getattr(py::type::handle_of(object), name, py::none());
+	py::object base = py::getattr(baseClass(), name, py::none());
+	return !own.is_none() && !own.is(base);
+}
+
+const PythonComponent* asPythonComponent(const DataComponentBase& c) { return dynamic_cast<const PythonComponent*>(&c); }
+
+}
+
+bool isPythonDefinedComponent(py::handle object)
+{
+	if (!py::isinstance<DataComponentBase>(object))
+		return false;
+	return dynamic_cast<DataComponentTrampoline*>(&object.cast<DataComponentBase&>()) != nullptr;
+}
+
+std::string pythonComponentId(py::handle component)
+{
+	if (!overrides(component, "id"))
+		return py::type::handle_of(component).attr("__name__").cast<std::string>();
+	py::object id = component.attr("id");
+	if (PyCallable_Check(id.ptr()))
+		id = id();
+	return py::str(id).cast<std::string>();
+}
+
+py::object deepCopyComponent(py::handle component, py::handle memo)
+{
+	auto& native = component.cast<DataComponentBase&>();
+	if (!dynamic_cast<DataComponentTrampoline*>(&native))
+		return py::cast(native.clone());
+	py::handle cls = py::type::handle_of(component);
+	py::object copy = cls.attr("__new__")(cls);
+	baseClass().attr("__init__")(copy);
+	py::dict memoDict = memo.is_none() ? py::dict() : py::reinterpret_borrow<py::dict>(memo);
+	memoDict[py::int_(reinterpret_cast<std::uintptr_t>(component.ptr()))] = copy;
+	if (py::hasattr(component, "__dict__"))
+		copy.attr("__dict__").attr("update")(py::module_::import("copy").attr("deepcopy")(component.attr("__dict__"), memoDict));
+	return copy;
+}
+
+void assignPythonComponent(py::handle target, py::handle source)
+{
+	if (target.is(source))
+		return;
+	if (py::hasattr(target, "assign"))
+	{
+		target.attr("assign")(source);
+		return;
+	}
+	py::object attributes = target.attr("__dict__");
+	attributes.attr("clear")();
+	attributes.attr("update")(source.attr("__dict__"));
+}
+
+py::object DataComponentTrampoline::self() const
+{
+	return py::cast(static_cast<const DataComponentBase*>(this), py::return_value_policy::reference);
+}
+
+std::string DataComponentTrampoline::id() const
+{
+	py::gil_scoped_acquire gil;
+	return py::type::handle_of(self()).attr("__name__").cast<std::string>();
+}
+
+std::unique_ptr<DataComponentBase> DataComponentTrampoline::clone() const
+{
+	py::gil_scoped_acquire gil;
+	return std::make_unique<PythonComponent>(deepCopyComponent(self(), py::none()));
+}
+
+bool DataComponentTrampoline::assign(const DataComponentBase& other)
+{
+	py::gil_scoped_acquire gil;
+	auto source = asPythonComponent(other);
+	if (!source)
+		return false;
+	assignPythonComponent(self(), source->object());
+	return true;
+}
+
+bool DataComponentTrampoline::equals(const DataComponentBase& other) const
+{
+	py::gil_scoped_acquire gil;
+	auto source = asPythonComponent(other);
+	return source && self().equal(source->object());
+}
+
+std::string PythonComponent::id() const
+{
+	py::gil_scoped_acquire gil;
+	return pythonComponentId(object());
+}
+
+std::unique_ptr<DataComponentBase> PythonComponent::clone() const
+{
+	py::gil_scoped_acquire gil;
+	return std::make_unique<PythonComponent>(deepCopyComponent(object(), py::none()));
+}
+
+bool PythonComponent::assign(const DataComponentBase& other)
+{
+	py::gil_scoped_acquire gil;
+	auto source = asPythonComponent(other);
+	if (!source)
+		return false;
+	assignPythonComponent(object(), source->object());
+	return true;
+}
+
+bool PythonComponent::equals(const DataComponentBase& other) const
+{
+	py::gil_scoped_acquire gil;
+	auto source = asPythonComponent(other);
+	return source && object().equal(source->object());
+}
+
+void PythonComponent::configure(const Properties* p)
+{
+	py::gil_scoped_acquire gil;
+	if (p && overrides(object(), "configure"))
+		object().attr("configure")(*p);
+}
+
+void PythonComponent::configuration(Properties* p) const
+{
+	py::gil_scoped_acquire gil;
+	if (p && overrides(object(), "configuration"))
+		*p = object().attr("configuration")().cast<Properties>();
+}
+
+}
