@@ -35,6 +35,17 @@ inline void log(const char* prefix, const std::string& suffix = {})
 		Log::log(4, logCategory, prefix + suffix, "", -1);
 }
 
+/// An independent copy of a stored object: image sets through their clone with empty options
+/// (which may yield nothing), the other kinds through their copy constructor.
+template <typename U>
+std::unique_ptr<U> copyObject(const U& object)
+{
+	if constexpr (requires(const U& u) { u.clone(0u); })
+		return object.clone(0u);
+	else
+		return std::make_unique<U>(object);
+}
+
 template <typename T>
 struct Traits;
 
@@ -89,16 +100,7 @@ struct Traits<std::unique_ptr<U>>
 	static std::unique_ptr<U> invalid() { return nullptr; }
 	static bool isValid(const std::unique_ptr<U>& p) { return p != nullptr; }
 	static Element element(const std::unique_ptr<U>& p) { return p.get(); }
-	/// Image sets copy through their clone (empty options); the other kinds through their copy constructor.
-	static std::unique_ptr<U> copy(const std::unique_ptr<U>& p)
-	{
-		if (!p)
-			return nullptr;
-		if constexpr (requires(const U& u) { u.clone(0u); })
-			return p->clone(0u);
-		else
-			return std::make_unique<U>(*p);
-	}
+	static std::unique_ptr<U> copy(const std::unique_ptr<U>& p) { return p ? copyObject(*p) : nullptr; }
 };
 
 }
