@@ -489,6 +489,24 @@ def test_copied_data_carry_deep_copies_of_python_components():
     assert copy.deepcopy(label).labels() == {1: "one"}
 
 
+def test_other_extensions_chain_add_overloads_after_the_packages_own():
+    if "ExampleComponent" not in (orbitane.DataComponentList.add.__doc__ or ""):
+        testing.chain_component_list_add()
+    mesh = orbitane.Mesh()
+    component = testing.ExampleComponent()
+    component.level = 4
+    stored = mesh.components.add(component)
+    assert type(stored) is testing.ExampleComponent and stored is not component
+    component.level = 9
+    again = mesh.components.add(component)
+    assert again.level == 9 and len(mesh.components) == 1
+    assert type(mesh.components.add(orbitane.LabelDataComponent())) is orbitane.LabelDataComponent
+    assert type(mesh.components.add(Tag())) is Tag
+    with pytest.raises(TypeError):
+        mesh.components.add(object())
+    assert len(mesh.components) == 3
+
+
 # --- signals, parameters, algorithms ----------------------------------------------------------
 
 

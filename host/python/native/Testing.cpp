@@ -3,6 +3,7 @@
 
 #include "core/Log.h"
 #include "data/Algorithm.h"
+#include "data/DataComponentList.h"
 #include "data/DataIO.h"
 #include "data/Mesh.h"
 #include "data/PointCloud.h"
@@ -14,7 +15,8 @@
 #include <mutex>
 
 // Support for the package's own tests, kept in orbitane._orbitane._testing: a small algorithm with
-// one parameter of each kind, a way to log natively, and an in-memory file format.
+// one parameter of each kind, a component bound the way other extensions bind theirs, a way to
+// log natively, and an in-memory file format.
 namespace Orbitane::Python {
 
 namespace {
@@ -64,6 +66,33 @@ public:
 private:
 	std::shared_ptr<const Mesh> m_input;
 };
+
+/// A native component type registered outside the package's own component bindings.
+class ExampleComponent : public DataComponent<ExampleComponent>
+{
+public:
+	ExampleComponent() { registerParameter(level); }
+	ExampleComponent(const ExampleComponent& other) : DataComponent(other)
+	{
+		registerParameter(level);
+		level = other.level.get();
+	}
+	std::string id() const override { return "ExampleComponent"; }
+
+	Parameter<int> level{"level", 0};
+};
+
+// What another extension does to accept its own component type in DataComponentList.add: chain
+// one more overload after the existing ones.
+void chainComponentListAdd()
+{
+	py::object cls = py::module_::import("orbitane").attr("DataComponentList");
+	py::cpp_function add(
+	    [](DataComponentList& list, const ExampleComponent& component) { return list.add(component.clone()); },
+	    py::name("add"), py::is_method(cls), py::sibling(py::getattr(cls, "add", py::none())),
+	    py::return_value_policy::reference, "Adds a copy of an ExampleComponent.");
+	cls.attr("add") = add;
+}
 
 std::unique_ptr<Data> copyOf(const Data& data)
 {
@@ -117,6 +146,12 @@ void bindTesting(py::module_& testing)
 	py::class_<ExampleAlgorithm, Algorithm>(testing, "ExampleAlgorithm")
 	    .def(py::init([](std::shared_ptr<Mesh> input) { return std::make_unique<ExampleAlgorithm>(std::move(input)); }),
 	         py::arg("input") = py::none());
+	py::class_<ExampleComponent, DataComponentBase>(testing, "ExampleComponent")
+	    .def(py::init<>())
+	    .def_property(
+	        "level", [](const ExampleComponent& c) { return c.level.get(); },
+	        [](ExampleComponent& c, int v) { c.level = v; });
+	testing.def("chain_component_list_add", &chainComponentListAdd);
 	testing.def(
 	    "log",
 	    [](int level, const std::string& category, const std::string& message, const std::string& file, int line) {
