@@ -1,0 +1,182 @@
+#include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
+
+#include "anatomy/algorithms/LabelStructureBuilder.h"
+#include "core/Log.h"
+#include "data/DataComponentList.h"
+
+#include <climits>
+#include <map>
+#include <optional>
+
+namespace Orbitane::AnatomicalStructureProcessing {
+
+namespace {
+
+using LabelMap::LabelStatistics;
+using LabelMap::LabelVolumeRef;
+
+const std::string kLogCategory = "AnatomyPlugin.GenericASCFromMultiLabelMap";
+
+void logError(const std::string& message)
+{
+	if (Log::isAccepted(Log::Error, kLogCategory))
+		Log::log(Log::Error, kLogCategory, message, __FILE__, __LINE__);
+}
+
+std::optional<LabelMap::VoxelType> voxelType(PixelType t)
+{
+	switch (t)
+	{
+		case PixelType::UInt8: return LabelMap::VoxelType::UInt8;
+		case PixelType::Int8: return LabelMap::VoxelType::Int8;
+		case PixelType::UInt16: return LabelMap::VoxelType::UInt16;
+		case PixelType::Int16: return LabelMap::VoxelType::Int16;
+		case PixelType::UInt32: return LabelMap::VoxelType::UInt32;
+		case PixelType::Int32: return LabelMap::VoxelType::Int32;
+		default: return std::nullopt;
+	}
+}
+
+/// The name a label value gets, or nothing when it does not become a structure.
+std::optional<std::string> labelName(std::int64_t value, const LabelDataComponent* labels, bool onlyConfigured)
+{
+	if (value < INT_MIN || value > INT_MAX)
+		return onlyConfigured ? std::nullopt : std::optional<std::string>("Label " + std::to_string(value));
+	if (labels)
+		if (auto config = labels->labelConfig(static_cast<int>(value)))
+			return config->name;
+	if (onlyConfigured)
+		return std::nullopt;
+	return LabelDataComponent::defaultLabelConfig(static_cast<int>(value)).name;
+}
+
+struct NamedGroup
+{
+	std::string name;
+	std::vector<LabelStatistics> parts;
+};
+
+/// Groups the present labels by name, ordered by the smallest label value of each group.
+std::vector<NamedGroup> groupByName(const std::vector<LabelStatistics>& stats, const LabelDataComponent* labels,
+                                    bool onlyConfigured)
+{
+	std::vector<NamedGroup> groups;
+	std::map<std::string, std::size_t> indexOfName;
+	for (const LabelStatistics& s : stats)
+	{
+		auto name = labelName(s.label, labels, onlyConfigured);
+		if (!name)
+			continue;
+		auto [it, added] = indexOfName.try_emplace(*name, groups.size());
+		if (added)
+			groups.push_back({*name, {}});
+		groups[it->second].parts.push_back(s);
+	}
+	return groups;
+}
+
+/// Mask and surface of a group of several labels: their masks joined over the merged box.
+void buildJoinedGroup(const LabelVolumeRef& volume, const NamedGroup& named, LabelGroup& group, int threads)
+{
+	const auto& box = group.statistics;
+	for (const LabelStatistics& part : named.parts)
+	{
+		auto mask = LabelMap::cropLabelMask(volume, part.label, box.boxMin, box.boxMax);
+		if (group.mask.data.empty())
+			group.mask = std::move(mask);
+		else
+			for (std::size_t i = 0; i < mask.data.size(); ++i)
+				group.mask.data[i] |= mask.data[i];
+	}
+	LabelMap::LabelVolumeView<std::uint8_t> view{group.mask.data.data(), group.mask.dims.x(), group.mask.dims.y(),
+	                                             group.mask.dims.z()};
+	auto surfaces = LabelMap::extractLabelSurfaces(view, std::vector<std::int64_t>{1}, threads);
+	group.surface = std::move(surfaces.at(1));
+	const Eigen::Vector3d offset = group.mask.offset.cast<double>();
+	for (Eigen::Vector3d& v : group.surface.vertices)
+		v += offset;
+}
+
+std::vector<LabelGroup> buildGroups(const LabelVolumeRef& volume, const std::vector<NamedGroup>& named, int threads)
+{
+	std::vector<std::int64_t> singleLabels;
+	for (const NamedGroup& g : named)
+		if (g.parts.size() == 1)
+			singleLabels.push_back(g.parts.front().label);
+	// one pass over the volume meshes every label that forms a structure on its own
+	auto surfaces = LabelMap::visitLabelVolume(volume, [&](const auto& view) {
+		return LabelMap::extractLabelSurfaces(view, singleLabels, threads);
+	});
+
+	std::vector<LabelGroup> groups(named.size());
+	for (std::size_t i = 0; i < named.size(); ++i)
+	{
+		LabelGroup& group = groups[i];
+		group.name = named[i].name;
+		group.statistics = mergeStatistics(named[i].parts);
+		if (named[i].parts.size() > 1)
+		{
+			buildJoinedGroup(volume, named[i], group, threads);
+			continue;
+		}
+		const std::int64_t label = named[i].parts.front().label;
+		group.mask = LabelMap::cropLabelMask(volume, label, group.statistics.boxMin, group.statistics.boxMax);
+		group.surface = std::move(surfaces.at(label));
+	}
+	return groups;
+}
+
+}
+
+GenericASCFromMultiLabelMap::GenericASCFromMultiLabelMap(const SharedImageSet* labelImages, GenericASC* target,
+                                                         const LabelDataComponent* labels)
+    : m_images(labelImages), m_target(target), m_labels(labels)
+{
+	registerParameter(threads);
+	registerParameter(onlyConfiguredLabels);
+	if (!m_labels && m_images)
+		m_labels = m_images->components().get<LabelDataComponent>();
+}
+
+void GenericASCFromMultiLabelMap::compute()
+{
+	m_status = Unknown;
+	m_output = OwningDataList();
+	auto image = m_images ? m_images->get(-1) : nullptr;
+	if (!image)
+	{
+		logError("The label map conversion needs an image set with at least one image");
+		m_status = IncompleteInput;
+		return;
+	}
+	auto type = voxelType(image->pixelType());
+	if (!type)
+	{
+		logError("The label map conversion needs an image of an integer voxel type");
+		m_status = InvalidInput;
+		return;
+	}
+	const Eigen::Vector3i& dims = image->dimensions();
+	const LabelVolumeRef volume{*type, image->data(), dims.x(), dims.y(), dims.z()};
+	const VoxelFrame frame{m_images->matrixToWorld(), image->spacing(), image->is2D()};
+
+	auto stats = LabelMap::computeLabelStatistics(volume, threads);
+	auto groups = buildGroups(volume, groupByName(stats, m_labels, onlyConfiguredLabels), threads);
+
+	std::unique_ptr<GenericASC> created;
+	GenericASC* collection = m_target;
+	if (!collection)
+	{
+		created = std::make_unique<GenericASC>(frame.is2D);
+		created->setName(m_images->name());
+		collection = created.get();
+	}
+	for (const LabelGroup& group : groups)
+		if (!collection->addAnatomicalStructure(buildLabelStructure(group, frame)))
+			logError("The collection refused the structure '" + group.name + "'");
+	if (created)
+		m_output.add(std::move(created));
+	m_status = Success;
+}
+
+}

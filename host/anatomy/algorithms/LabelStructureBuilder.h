@@ -1,0 +1,44 @@
+#pragma once
+
+#include "anatomy/labelmap/LabelMask.h"
+#include "anatomy/labelmap/LabelStatistics.h"
+#include "anatomy/labelmap/LabelSurface.h"
+#include "anatomy/structures/GenericAnatomicalStructure.h"
+
+#include <Eigen/Core>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Orbitane::AnatomicalStructureProcessing {
+
+/// Where the voxels of a label image lie: world = matrix · (spacing ⊙ index, 1).
+struct VoxelFrame
+{
+	Eigen::Matrix4d matrix = Eigen::Matrix4d::Identity();
+	Eigen::Vector3d spacing = Eigen::Vector3d::Ones();
+	bool is2D = false;
+
+	Eigen::Vector3d toWorld(const Eigen::Vector3d& index) const;
+	/// Whether index space is mirrored in the world, which turns outward faces inward.
+	bool mirrors() const;
+	double voxelVolume() const { return spacing.prod(); }
+};
+
+/// Everything gathered for one structure: its labels' statistics merged, its mask and its surface.
+struct LabelGroup
+{
+	std::string name;
+	LabelMap::LabelStatistics statistics;    // label field unused after merging
+	LabelMap::LabelMask mask;
+	LabelMap::SurfaceMesh surface;           // index coordinates
+};
+
+/// Merges statistics of labels that share a name: counts add up, centroids weigh by count, boxes join.
+LabelMap::LabelStatistics mergeStatistics(const std::vector<LabelMap::LabelStatistics>& parts);
+
+/// Builds the structure of a group in world coordinates.
+std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(const LabelGroup& group, const VoxelFrame& frame);
+
+}
