@@ -1,0 +1,212 @@
+#include "anatomy/algorithms/ASCRegistration.h"
+
+#include "anatomy/algorithms/StructurePairs.h"
+#include "anatomy/registration/ImageRegistration.h"
+#include "anatomy/registration/MeshDeformation.h"
+#include "anatomy/registration/RigidFit.h"
+#include "core/Log.h"
+
+#include <Eigen/Geometry>
+
+#include <deque>
+#include <optional>
+
+namespace Orbitane {
+
+namespace {
+
+using Method = ASCRegistration::RegistrationMethod;
+using StructurePair = std::pair<AnatomicalStructure*, AnatomicalStructure*>;
+
+const std::string kLogCategory = "AnatomyPlugin.ASCRegistration";
+
+std::vector<Registration::PointCorrespondence> pairedKeypoints(const std::vector<StructurePair>& pairs)
+{
+	std::vector<Registration::PointCorrespondence> points;
+	for (const auto& [f, m] : pairs)
+		forEachPairedEntry(f->keypoints, m->keypoints, [&](const std::string&, const auto& fe, const auto& me) {
+			points.push_back({fe.value(), me.value(), 1.0});
+		});
+	return points;
+}
+
+std::vector<Registration::PlaneCorrespondence> pairedPlanes(const std::vector<StructurePair>& pairs)
+{
+	std::vector<Registration::PlaneCorrespondence> planes;
+	for (const auto& [f, m] : pairs)
+		forEachPairedEntry(f->planes, m->planes, [&](const std::string&, const auto& fe, const auto& me) {
+			if (!fe.value().hasNaN() && !me.value().hasNaN())
+				planes.push_back({fe.value(), me.value(), 1.0});
+		});
+	return planes;
+}
+
+/// Voxels of the focused image as doubles, kept alive beside the views that borrow them.
+struct ImagePairs
+{
+	std::deque<std::vector<double>> buffers;
+	std::vector<Registration::ImageView> fixed, moving;
+
+	void add(const SharedImageSet& f, const SharedImageSet& m)
+	{
+		auto fi = f.get(-1), mi = m.get(-1);
+		if (!fi || !mi)
+			return;
+		fixed.push_back(view(*fi, f.matrixToWorld()));
+		moving.push_back(view(*mi, m.matrixToWorld()));
+	}
+
+	Registration::ImageView view(const SharedImage& image, const Eigen::Matrix4d& matrix)
+	{
+		std::vector<double>& voxels = buffers.emplace_back(static_cast<std::size_t>(image.numVoxels()));
+		for (std::int64_t i = 0; i < image.numVoxels(); ++i)
+			voxels[static_cast<std::size_t>(i)] = image.valueAt(i);
+		const Eigen::Vector3i& d = image.dimensions();
+		return {std::span<const double>(voxels), {d.x(), d.y(), d.z()}, image.spacing(), matrix};
+	}
+};
+
+ImagePairs pairedImages(const std::vector<StructurePair>& pairs)
+{
+	ImagePairs images;
+	for (const auto& [f, m] : pairs)
+		forEachPairedEntry(f->images, m->images, [&](const std::string&, const auto& fe, const auto& me) {
+			images.add(*fe.value(), *me.value());
+		});
+	return images;
+}
+
+std::vector<Eigen::Vector3d> worldVertices(const Mesh& mesh)
+{
+	std::vector<Eigen::Vector3d> out;
+	out.reserve(mesh.vertices().size());
+	const Eigen::Matrix4d& m = mesh.matrixToWorld();
+	for (const Eigen::Vector3d& v : mesh.vertices())
+		out.push_back((m * v.homogeneous()).head<3>());
+	return out;
+}
+
+Registration::RigidFitResult fitByMethod(Method method, const std::vector<StructurePair>& pairs)
+{
+	switch (method)
+	{
+		case Method::PointsAndPlanes:
+			return Registration::fitRigidPointsAndPlanes(pairedKeypoints(pairs), pairedPlanes(pairs));
+		case Method::PointsRigidScaling: return Registration::fitSimilarity(pairedKeypoints(pairs));
+		case Method::RigidImages:
+		{
+			ImagePairs images = pairedImages(pairs);
+			if (images.fixed.empty())
+				return Registration::RigidFitResult::failure("no images with the same key in paired structures");
+			return Registration::registerRigidImages(images.fixed, images.moving);
+		}
+		default: return Registration::RigidFitResult::failure("not a rigid method");
+	}
+}
+
+}
+
+ASCRegistration::ASCRegistration(AnatomicalStructureCollection* fixed, AnatomicalStructureCollection* moving,
+                                 SharedImageSet* fixedImages, SharedImageSet* movingImages)
+    : m_fixed(fixed), m_moving(moving), m_fixedImages(fixedImages), m_movingImages(movingImages)
+{
+	registerParameter(registrationMethod);
+	registerParameter(transformation);
+}
+
+bool ASCRegistration::fail(int status, const std::string& cause)
+{
+	if (Log::isAccepted(Log::Error, kLogCategory))
+		Log::log(Log::Error, kLogCategory, "Registration failed: " + cause, __FILE__, __LINE__);
+	m_status = status;
+	return false;
+}
+
+void ASCRegistration::compute()
+{
+	m_status = Unknown;
+	if (!m_fixed || !m_moving)
+	{
+		fail(IncompleteInput, "a fixed and a moving collection are needed");
+		return;
+	}
+	const bool done = registrationMethod.get() == RegistrationMethod::DeformableMeshRegistration ? computeDeformable()
+	                                                                                              : computeRigid();
+	if (done)
+		m_status = Success;
+}
+
+bool ASCRegistration::computeRigid()
+{
+	const auto pairs = pairStructures(*m_fixed, *m_moving);
+	const Registration::RigidFitResult fit = fitByMethod(registrationMethod.get(), pairs);
+	if (!fit.ok)
+		return fail(InvalidInput, fit.reason);
+	if (!fit.transform.allFinite())
+		return fail(Error, "the computed transformation is not finite");
+
+	// the collection's own contents and every structure move along, each in its own frame
+	m_moving->setMatrixToWorld(fit.transform * m_moving->matrixToWorld(), true);
+	for (int i = 0; i < m_moving->numAnatomicalStructures(); ++i)
+	{
+		AnatomicalStructure* s = m_moving->anatomicalStructure(i);
+		s->setMatrixToWorld(fit.transform * s->matrixToWorld(), true);
+	}
+	transformation.set(fit.transform);
+	setProgress(1.0);
+	return true;
+}
+
+bool ASCRegistration::computeDeformable()
+{
+	struct Fitted
+	{
+		KeyValueStore<std::unique_ptr<Mesh>>* store;
+		std::string key;
+		std::unique_ptr<Mesh> mesh;
+	};
+	std::vector<Fitted> fitted;
+	for (const auto& [f, m] : pairStructures(*m_fixed, *m_moving))
+	{
+		std::optional<std::string> failure;
+		forEachPairedEntry(f->meshes, m->meshes, [&](const std::string& key, const auto& fe, const auto& me) {
+			const Mesh& fixedMesh = *fe.value();
+			const Mesh& movingMesh = *me.value();
+			auto result = Registration::deformMeshOnto(worldVertices(fixedMesh), fixedMesh.faces(),
+			                                           worldVertices(movingMesh), movingMesh.faces());
+			if (!result.ok)
+			{
+				failure = "mesh '" + key + "' of '" + m->identifier() + "': " + result.reason;
+				return;
+			}
+			// back into the moving mesh's own frame, so its matrix stays what it was
+			const Eigen::Matrix4d toMesh = movingMesh.matrixToWorld().inverse();
+			for (Eigen::Vector3d& v : result.vertices)
+				v = (toMesh * v.homogeneous()).head<3>();
+			auto mesh = std::make_unique<Mesh>(movingMesh);
+			mesh->setVertices(std::move(result.vertices));
+			fitted.push_back({&m->meshes, key, std::move(mesh)});
+		});
+		if (failure)
+			return fail(InvalidInput, *failure);
+	}
+	if (fitted.empty())
+		return fail(InvalidInput, "no meshes with the same key in paired structures");
+	for (Fitted& f : fitted)
+		f.store->set(f.key, std::move(f.mesh));
+	transformation.set(Eigen::Matrix4d::Identity());
+	setProgress(1.0);
+	return true;
+}
+
+std::unique_ptr<AnatomicalStructureCollection> ASCRegistration::takeMovingASC()
+{
+	return m_moving ? m_moving->clone() : nullptr;
+}
+
+std::unique_ptr<AnatomicalStructureCollection> ASCRegistration::takeFixedASC()
+{
+	return m_fixed ? m_fixed->clone() : nullptr;
+}
+
+}

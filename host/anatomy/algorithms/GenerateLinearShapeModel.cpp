@@ -1,0 +1,176 @@
+#include "anatomy/algorithms/GenerateLinearShapeModel.h"
+
+#include "anatomy/algorithms/ShapeLayout.h"
+#include "anatomy/shapemodel/Pca.h"
+#include "anatomy/shapemodel/Procrustes.h"
+#include "anatomy/structures/GenericASC.h"
+#include "core/Log.h"
+#include "data/DataIO.h"
+#include "data/PointCloud.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace Orbitane {
+
+namespace {
+
+const std::string kLogCategory = "AnatomyPlugin.GenerateLinearShapeModel";
+const std::string kMeanKey = "Orbitane.ShapeModel.Mean";
+const std::string kModeKey = "Orbitane.ShapeModel.Mode";
+
+void warn(const std::string& message)
+{
+	if (Log::isAccepted(Log::Warning, kLogCategory))
+		Log::log(Log::Warning, kLogCategory, message, __FILE__, __LINE__);
+}
+
+std::vector<std::filesystem::path> orbFiles(const std::string& directory)
+{
+	std::vector<std::filesystem::path> files;
+	std::error_code ec;
+	for (const auto& entry : std::filesystem::directory_iterator(directory, ec))
+		if (entry.is_regular_file() && entry.path().extension() == ".orb")
+			files.push_back(entry.path());
+	std::sort(files.begin(), files.end());
+	return files;
+}
+
+/// The shapes of every usable file, in file order.
+std::vector<ShapeModel::PointSet> readShapes(const std::vector<std::filesystem::path>& files, const ShapeLayout& layout,
+                                             const std::function<void(double)>& progress)
+{
+	std::vector<ShapeModel::PointSet> shapes;
+	for (std::size_t i = 0; i < files.size(); ++i)
+	{
+		const std::string path = files[i].string();
+		try
+		{
+			std::unique_ptr<Data> data = DataIO::load(path);
+			auto* collection = dynamic_cast<AnatomicalStructureCollection*>(data.get());
+			std::string missing;
+			if (!collection)
+				warn("Skipping '" + path + "': it holds no anatomical structure collection");
+			else if (auto points = layout.extract(*collection, missing))
+				shapes.push_back(std::move(*points));
+			else
+				warn("Skipping '" + path + "': it lacks the " + missing);
+		}
+		catch (const std::exception& e)
+		{
+			warn("Skipping '" + path + "': " + e.what());
+		}
+		progress(double(i + 1) / double(files.size()));
+	}
+	return shapes;
+}
+
+std::unique_ptr<PointCloud> pointCloud(const Eigen::VectorXd& coordinates)
+{
+	const Eigen::Index n = coordinates.size() / 3;
+	std::vector<Eigen::Vector3d> points(static_cast<std::size_t>(n));
+	for (Eigen::Index i = 0; i < n; ++i)
+		points[static_cast<std::size_t>(i)] = coordinates.segment<3>(3 * i);
+	return std::make_unique<PointCloud>(std::move(points));
+}
+
+std::unique_ptr<AnatomicalStructureCollection> modelCollection(const AnatomicalStructureCollection& meanShape,
+                                                               const ShapeLayout& layout,
+                                                               const ShapeModel::PcaModel& pca, int numShapes)
+{
+	auto model = meanShape.clone();
+	model->setName("shape_model");
+	layout.apply(Eigen::Map<const Eigen::Matrix3Xd>(pca.mean.data(), 3, layout.numPoints()), *model);
+	if (auto* entry = model->pointclouds.set(kMeanKey, pointCloud(pca.mean)))
+	{
+		entry->attributes().setParam("numModes", static_cast<int>(pca.modes.cols()));
+		entry->attributes().setParam("numShapes", numShapes);
+	}
+	for (Eigen::Index i = 0; i < pca.modes.cols(); ++i)
+		if (auto* entry = model->pointclouds.set(kModeKey + std::to_string(i), pointCloud(pca.modes.col(i))))
+		{
+			entry->attributes().setParam("variance", pca.variances[i]);
+			entry->attributes().setParam("mode", static_cast<int>(i));
+		}
+	return model;
+}
+
+}
+
+GenerateLinearShapeModel::GenerateLinearShapeModel(const AnatomicalStructureCollection* meanShape)
+    : m_meanShape(meanShape)
+{
+	registerParameter(inputDirectory);
+	registerParameter(updateMeanShape);
+}
+
+bool GenerateLinearShapeModel::fail(int status, const std::string& cause)
+{
+	if (Log::isAccepted(Log::Error, kLogCategory))
+		Log::log(Log::Error, kLogCategory, "Shape model failed: " + cause, __FILE__, __LINE__);
+	m_status = status;
+	return false;
+}
+
+void GenerateLinearShapeModel::compute()
+{
+	m_status = Unknown;
+	m_output = OwningDataList();
+	m_updatedMean.reset();
+	if (!m_meanShape)
+	{
+		fail(IncompleteInput, "no mean shape");
+		return;
+	}
+	const ShapeLayout layout(*m_meanShape);
+	if (layout.numPoints() == 0)
+	{
+		fail(InvalidInput, "the mean shape holds no keypoints or meshes");
+		return;
+	}
+	auto stage = [this](double from, double to) {
+		return [this, from, to](double f) { setProgress(from + (to - from) * f); };
+	};
+	auto shapes = readShapes(orbFiles(inputDirectory), layout, stage(0.0, 0.4));
+	if (shapes.size() < 2)
+	{
+		fail(InvalidInput, "fewer than two usable shapes in '" + inputDirectory.get() + "'");
+		return;
+	}
+	std::string missing;
+	ShapeModel::PointSet mean = *layout.extract(*m_meanShape, missing);
+	const Eigen::VectorXd weights = layout.numKeypoints() >= 3 ? layout.keypointWeights() : Eigen::VectorXd();
+
+	std::vector<ShapeModel::PointSet> aligned;
+	try
+	{
+		if (updateMeanShape)
+		{
+			ShapeModel::GeneralisedProcrustesOptions options;
+			options.progress = stage(0.4, 0.7);
+			auto gpa = ShapeModel::generalisedProcrustes(shapes, mean, weights, options);
+			mean = gpa.mean;
+			aligned = std::move(gpa.aligned);
+		}
+		else
+			for (const auto& shape : shapes)
+				aligned.push_back(ShapeModel::transformed(ShapeModel::alignProcrustes(shape, mean, weights), shape));
+		ShapeModel::PcaOptions options;
+		options.progress = stage(0.7, 1.0);
+		auto pca = ShapeModel::computePca(ShapeModel::stackShapes(aligned), options);
+		m_output.add(modelCollection(*m_meanShape, layout, pca, static_cast<int>(shapes.size())));
+	}
+	catch (const std::invalid_argument& e)
+	{
+		fail(InvalidInput, e.what());
+		return;
+	}
+	if (updateMeanShape)
+	{
+		m_updatedMean = m_meanShape->clone();
+		layout.apply(mean, *m_updatedMean);
+	}
+	m_status = Success;
+}
+
+}
