@@ -39,12 +39,22 @@ def liver():
     return s
 
 
+class Borrowed:
+    """A structure from a collection; drop() destroys the collection, the only owner."""
+
+    def __init__(self):
+        self.asc = anatomy.GenericASC()
+        self.asc.add(anatomy.GenericAnatomicalStructure("spleen"))
+        self.structure = self.asc.anatomical_structure("spleen")
+
+    def drop(self):
+        self.asc = None
+        gc.collect()
+
+
 @pytest.fixture
 def borrowed():
-    """A structure from a collection, and the collection keeping it alive."""
-    asc = anatomy.GenericASC()
-    asc.add(anatomy.GenericAnatomicalStructure("spleen"))
-    return asc.anatomical_structure("spleen"), asc
+    return Borrowed()
 
 
 def doc_text(function):
@@ -99,7 +109,7 @@ class TestClass:
             liver.get_keypoint(name="a")
 
     def test_identifier_and_flag(self, borrowed):
-        s, _ = borrowed
+        s = borrowed.structure
         assert s.identifier == "spleen"
         assert s.is_2d is False
         with pytest.raises(AttributeError):
@@ -331,16 +341,14 @@ def structure_members():
 
 class TestVanishedStructure:
     def test_structures_from_a_collection_are_valid_while_it_lives(self, borrowed):
-        s, asc = borrowed
+        s = borrowed.structure
         assert s.valid is True
-        del asc
-        gc.collect()
+        borrowed.drop()
         assert s.valid is False
 
     def test_every_member_but_valid_raises(self, borrowed):
-        s, asc = borrowed
-        del asc
-        gc.collect()
+        s = borrowed.structure
+        borrowed.drop()
         for name, (warns, call) in structure_members().items():
             with warnings.catch_warnings(record=True) as record:
                 warnings.simplefilter("always")
@@ -351,11 +359,10 @@ class TestVanishedStructure:
             assert deprecation_warnings(record) == ([(UserWarning, DEPRECATED)] if warns else []), name
 
     def test_wrappers_taken_before_become_invalid_too(self, borrowed):
-        s, asc = borrowed
+        s = borrowed.structure
         wrappers = [s.keypoints2, s.planes, s.images, s.meshes, s.pointclouds, s.graphs]
         attributes = [w.attributes for w in wrappers]
-        del asc
-        gc.collect()
+        borrowed.drop()
         for w, a in zip(wrappers, attributes):
             assert w.valid is False
             with pytest.raises(anatomy.AnatomicalStructureInvalidException):

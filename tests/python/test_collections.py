@@ -19,13 +19,17 @@ def structure(identifier, **keypoints):
     return s
 
 
-@pytest.fixture
-def asc():
+def filled():
     c = anatomy.GenericASC()
     c.add(structure("liver", tip=[1, 2, 3]))
     c.add(structure("spleen"))
     c.add(structure("kidney"))
     return c
+
+
+@pytest.fixture
+def asc():
+    return filled()
 
 
 def doc_text(function):
@@ -56,7 +60,8 @@ class TestClasses:
         assert doc_text(ASC.anatomical_structure_identifiers) == (
             "Returns a list of the names of all anatomical structures in the collection\n")
         overloads = ASC.anatomical_structure.__doc__
-        assert "index: int" in overloads and "identifier: str" in overloads
+        assert "1. anatomical_structure(self: orbitane.anatomy.AnatomicalStructureCollection, index: " in overloads
+        assert "2. anatomical_structure(self: orbitane.anatomy.AnatomicalStructureCollection, identifier: str)" in overloads
         assert overloads.index("Returns the anatomical structure at the given index") < overloads.index(
             "Returns the anatomical structure with the given identifier")
         assert "structure: orbitane.anatomy.AnatomicalStructure" in ASC.add.__doc__
@@ -201,7 +206,8 @@ class TestPop:
             asc.pop(0.0)
         assert len(asc) == 3
 
-    def test_a_popped_structure_outlives_the_collection(self, asc):
+    def test_a_popped_structure_outlives_the_collection(self):
+        asc = filled()
         borrowed = asc.anatomical_structure("liver")
         popped = asc.pop("liver")
         del asc
@@ -214,7 +220,8 @@ class TestPop:
 
 
 class TestLifetime:
-    def test_structures_die_with_their_collection(self, asc):
+    def test_structures_die_with_their_collection(self):
+        asc = filled()
         liver = asc.anatomical_structure(0)
         wrapper = liver.meshes
         assert liver.valid
@@ -225,7 +232,8 @@ class TestLifetime:
             liver.identifier
         assert str(error.value) == GONE
 
-    def test_structures_do_not_keep_the_collection_alive(self, asc):
+    def test_structures_do_not_keep_the_collection_alive(self):
+        asc = filled()
         import weakref
 
         liver = asc.anatomical_structure(0)
@@ -246,7 +254,8 @@ class TestClone:
         assert copy.name == "patient"
         np.testing.assert_array_equal(copy.anatomical_structure("liver").keypoints2["tip"], [1, 2, 3])
 
-    def test_the_clone_is_independent(self, asc):
+    def test_the_clone_is_independent(self):
+        asc = filled()
         copy = asc.clone()
         copy.add(structure("heart"))
         copy.anatomical_structure("liver").keypoints2["tip"] = [0, 0, 0]

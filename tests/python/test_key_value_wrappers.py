@@ -83,6 +83,15 @@ def object_kind(request):
     return request.param
 
 
+@pytest.fixture
+def every_level():
+    """The platform log lets every message through for the duration of a test."""
+    previous = orbitane.get_log_level()
+    orbitane.set_log_level(0)
+    yield
+    orbitane.set_log_level(previous)
+
+
 def store_of(structure, kind):
     return getattr(structure, kind.prop)
 
@@ -413,8 +422,7 @@ class TestAttributes:
         attributes["colour"] = 3
         assert len(w.attributes["new"]) == 0, "changing the copy leaves the entry alone"
 
-    def test_entries_without_value_are_logged(self, structure, caplog):
-        orbitane.set_log_level(0)
+    def test_entries_without_value_are_logged(self, structure, caplog, every_level):
         with caplog.at_level(logging.DEBUG, logger=STORE_LOGGER):
             structure.keypoints2.attributes["k"]
             structure.planes.attributes["p"]
