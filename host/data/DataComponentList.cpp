@@ -42,9 +42,11 @@ DataComponentBase* DataComponentList::append(std::unique_ptr<DataComponentBase> 
 	if (!component)
 		return nullptr;
 	tellParent(*component, m_parent);
+	DataComponentBase* appended = component.get();
 	m_components.push_back(std::move(component));
+	// slots may remove it again (or add others): callers check before they use the pointer
 	changed.emitSignal();
-	return m_components.back().get();
+	return appended;
 }
 
 std::unique_ptr<DataComponentBase> DataComponentList::remove(const DataComponentBase* component)
