@@ -1,9 +1,13 @@
-#include "module/Registration.h"
+#include "styling/StylingDetail.h"
 
 namespace Orbitane::Bindings {
 
-void registerStyling(py::module_&, SelectorElemClass&, SelectorClass&, StyleSheetClass&)
+void registerStyling(py::module_& m, SelectorElemClass& selectorElem, SelectorClass& selector,
+                     StyleSheetClass& styleSheet)
 {
+	StylingDetail::bindSelectorMembers(selectorElem, selector);
+	StylingDetail::bindStyleSheetMembers(styleSheet);
+	StylingDetail::bindStyleProperty(m);
 }
 
 }
