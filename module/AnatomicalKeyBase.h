@@ -19,7 +19,7 @@ protected:
 /// One dotted anatomical identifier of N characters, stored with its terminating zero so that a
 /// constant can be built at compile time from a string literal.
 template <std::size_t N>
-class Key : public KeyBase
+class Key final : public KeyBase
 {
 public:
 	constexpr explicit Key(const char (&text)[N + 1])
