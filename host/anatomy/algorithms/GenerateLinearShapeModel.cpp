@@ -4,6 +4,7 @@
 #include "anatomy/shapemodel/Pca.h"
 #include "anatomy/shapemodel/Procrustes.h"
 #include "anatomy/structures/GenericASC.h"
+#include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
 #include "data/DataIO.h"
 #include "data/PointCloud.h"
@@ -16,6 +17,7 @@ namespace Orbitane {
 namespace {
 
 const std::string kLogCategory = "AnatomyPlugin.GenerateLinearShapeModel";
+const std::string kModelStructure = "Orbitane.ShapeModel";
 const std::string kMeanKey = "Orbitane.ShapeModel.Mean";
 const std::string kModeKey = "Orbitane.ShapeModel.Mode";
 
@@ -74,20 +76,42 @@ std::unique_ptr<PointCloud> pointCloud(const Eigen::VectorXd& coordinates)
 	return std::make_unique<PointCloud>(std::move(points));
 }
 
-std::unique_ptr<AnatomicalStructureCollection> modelCollection(const AnatomicalStructureCollection& meanShape,
-                                                               const ShapeLayout& layout,
-                                                               const ShapeModel::PcaModel& pca, int numShapes)
+/// The structure that carries the model's point clouds. A collection's own stores are out of reach
+/// from Python, so the model lives in a structure; a model used as the mean shape brings its old
+/// one along, which is then refilled.
+AnatomicalStructure& modelStructure(GenericASC& model)
 {
-	auto model = meanShape.clone();
+	if (AnatomicalStructure* existing = model.anatomicalStructureByIdentifier(kModelStructure))
+	{
+		existing->pointclouds.clear();
+		return *existing;
+	}
+	auto created = std::make_unique<GenericAnatomicalStructure>(kModelStructure);
+	created->is2D = model.is2D;
+	model.addAnatomicalStructure(std::move(created));
+	return *model.anatomicalStructureByIdentifier(kModelStructure);
+}
+
+std::unique_ptr<GenericASC> modelCollection(const AnatomicalStructureCollection& meanShape, const ShapeLayout& layout,
+                                            const ShapeModel::PcaModel& pca, int numShapes)
+{
+	auto model = std::make_unique<GenericASC>(meanShape.is2D);
 	model->setName("shape_model");
+	model->setMatrixToWorld(meanShape.matrixToWorld(), false);
+	for (int i = 0; i < meanShape.numAnatomicalStructures(); ++i)
+		if (!model->addAnatomicalStructure(meanShape.anatomicalStructure(i)->clone()))
+			warn("The shape model leaves out the structure '" + meanShape.anatomicalStructure(i)->identifier() +
+			     "' of the mean shape");
 	layout.apply(Eigen::Map<const Eigen::Matrix3Xd>(pca.mean.data(), 3, layout.numPoints()), *model);
-	if (auto* entry = model->pointclouds.set(kMeanKey, pointCloud(pca.mean)))
+
+	AnatomicalStructure& carrier = modelStructure(*model);
+	if (auto* entry = carrier.pointclouds.set(kMeanKey, pointCloud(pca.mean)))
 	{
 		entry->attributes().setParam("numModes", static_cast<int>(pca.modes.cols()));
 		entry->attributes().setParam("numShapes", numShapes);
 	}
 	for (Eigen::Index i = 0; i < pca.modes.cols(); ++i)
-		if (auto* entry = model->pointclouds.set(kModeKey + std::to_string(i), pointCloud(pca.modes.col(i))))
+		if (auto* entry = carrier.pointclouds.set(kModeKey + std::to_string(i), pointCloud(pca.modes.col(i))))
 		{
 			entry->attributes().setParam("variance", pca.variances[i]);
 			entry->attributes().setParam("mode", static_cast<int>(i));

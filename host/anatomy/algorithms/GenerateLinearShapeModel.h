@@ -22,13 +22,13 @@ namespace Orbitane {
 /// (generalised alignment) until it settles, and getMeanShape hands it over. Fewer than two usable
 /// shapes give a non-zero status.
 ///
-/// The output "shape model" is a GenericASC:
-/// - its structures are copies of the mean shape's, with keypoints and mesh vertices at the model
-///   mean;
-/// - its own point cloud "Orbitane.ShapeModel.Mean" holds the model mean as one point per shape
-///   point (order above), with attributes "numModes" (int) and "numShapes" (int);
-/// - its point clouds "Orbitane.ShapeModel.Mode<i>" (i from 0, by descending variance) hold mode i
-///   as one displacement per shape point (the modes are orthonormal over all coordinates), with the
+/// The output "shape model" is a GenericASC named "shape_model", 2-D if the mean shape is:
+/// - copies of the mean shape's structures, with keypoints and mesh vertices at the model mean;
+/// - a structure "Orbitane.ShapeModel" (replacing one that the mean shape may bring) whose point
+///   cloud "Orbitane.ShapeModel.Mean" holds the model mean as one point per shape point (order
+///   above), with attributes "numModes" (int) and "numShapes" (int), and whose point clouds
+///   "Orbitane.ShapeModel.Mode<i>" (i from 0, by descending variance) hold mode i as one
+///   displacement per shape point (the modes are orthonormal over all coordinates), with the
 ///   attributes "variance" (double) and "mode" (int).
 /// A shape is mean + Σ c_i · mode_i.
 class GenerateLinearShapeModel : public Algorithm

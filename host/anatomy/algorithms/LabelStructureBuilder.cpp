@@ -55,6 +55,20 @@ std::unique_ptr<Mesh> worldMesh(const LabelMap::SurfaceMesh& surface, const Voxe
 	return std::make_unique<Mesh>(std::move(vertices), std::move(faces));
 }
 
+/// The crop pads every axis, so a planar label gets empty slices above and below its plane; its
+/// mask keeps only the plane, so that it stays a 2-D image like the one it came from.
+LabelMap::LabelMask planeOf(const LabelMap::LabelMask& mask)
+{
+	if (mask.dims.z() != 3)
+		return mask;
+	LabelMap::LabelMask plane;
+	plane.dims = Eigen::Vector3i(mask.dims.x(), mask.dims.y(), 1);
+	plane.offset = mask.offset + Eigen::Vector3i::UnitZ();
+	const auto sliceSize = static_cast<std::ptrdiff_t>(mask.dims.x()) * mask.dims.y();
+	plane.data.assign(mask.data.begin() + sliceSize, mask.data.begin() + 2 * sliceSize);
+	return plane;
+}
+
 std::unique_ptr<SharedImageSet> maskImage(const LabelMap::LabelMask& mask, const VoxelFrame& frame)
 {
 	auto image = std::make_shared<SharedImage>(PixelType::UInt8, mask.dims, frame.spacing, Modality::LABEL);
@@ -119,7 +133,8 @@ std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(const LabelGroup
 	s->setMatrixToWorld(translation(centroid), false);
 
 	s->meshes.set(kSegmentation, worldMesh(group.surface, frame));
-	if (auto* entry = s->images.set(kSegmentation, maskImage(group.mask, frame)))
+	auto mask = frame.is2D ? maskImage(planeOf(group.mask), frame) : maskImage(group.mask, frame);
+	if (auto* entry = s->images.set(kSegmentation, std::move(mask)))
 	{
 		const std::int64_t count = group.statistics.voxelCount;
 		if (count <= INT_MAX)

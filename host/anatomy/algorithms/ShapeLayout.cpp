@@ -60,12 +60,19 @@ void ShapeLayout::apply(const Eigen::Matrix3Xd& points, AnatomicalStructureColle
 	for (const Item& item : m_items)
 	{
 		AnatomicalStructure* s = c.anatomicalStructureByIdentifier(item.structure);
+		const auto* meshEntry = s && item.isMesh ? s->meshes.find(item.key) : nullptr;
+		if (!s || (item.isMesh && (!meshEntry || !meshEntry->isInitialized())))
+		{
+			// a collection that lacks an element of the layout just does not receive its points
+			column += item.vertexCount;
+			continue;
+		}
 		if (!item.isMesh)
 		{
 			s->keypoints.set(item.key, points.col(column++));
 			continue;
 		}
-		const Mesh& old = *s->meshes.find(item.key)->value();
+		const Mesh& old = *meshEntry->value();
 		const Eigen::Matrix4d toMesh = old.matrixToWorld().inverse();
 		std::vector<Eigen::Vector3d> vertices;
 		vertices.reserve(static_cast<std::size_t>(item.vertexCount));

@@ -19,8 +19,8 @@ public:
 
 	/// The points of a collection in layout order (world coordinates), or the reason it lacks one.
 	std::optional<Eigen::Matrix3Xd> extract(const AnatomicalStructureCollection& c, std::string& missing) const;
-	/// Writes points (layout order) into the keypoints and mesh vertices of a collection that
-	/// holds the layout's structures.
+	/// Writes points (layout order) into the keypoints and mesh vertices of a collection; elements
+	/// of the layout that the collection lacks are passed over.
 	void apply(const Eigen::Matrix3Xd& points, AnatomicalStructureCollection& c) const;
 
 	int numPoints() const { return m_numPoints; }
