@@ -2,6 +2,7 @@
 
 #include "anatomy/io/AtomicFileWriter.h"
 #include "anatomy/io/Crc32.h"
+#include "anatomy/io/OrbCollectionCodec.h"
 #include "anatomy/io/OrbContainer.h"
 #include "anatomy/io/OrbFile.h"
 #include "anatomy/io/PropertiesCodec.h"
@@ -503,7 +504,7 @@ TEST(OrbDamage, TamperingBehindValidChecksumsReachesTheParserChecks)
 	const Bytes& full = validFile();
 	const std::uint32_t hostile[] = {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0x10000u, 0u, 1u};
 	std::uniform_int_distribution<std::size_t> position(OrbContainer::kHeaderSize, full.size() - 4);
-	const int trials = 800;
+	const int trials = 600;
 	int refused = 0;
 	for (int trial = 0; trial < trials; ++trial)
 	{
@@ -580,6 +581,33 @@ TEST(OrbDamage, HostileCountsAreRefusedBeforeAllocating)
 	const std::string imageError =
 	    decodeError(fileOfChunks({{chunkTag("COLL"), oneStructure.data()}, {chunkTag("STRC"), strc.data()}}));
 	EXPECT_NE(imageError.find("voxels is larger than the rest of the chunk"), std::string::npos) << imageError;
+}
+
+TEST(OrbDamage, QuadraticRebuildsAreBounded)
+{
+	PayloadWriter coll;
+	coll.string("GenericASC"), coll.u8(0), coll.string(""), coll.matrix(Eigen::Matrix4d::Identity());
+	coll.u32(0), coll.i32(0);
+	for (int i = 0; i < 6; ++i)
+		coll.u32(0);
+	coll.u32(OrbCollectionCodec::kMaxStructures + 1);
+	EXPECT_NE(decodeError(fileOfChunks({{chunkTag("COLL"), coll.data()}})).find("structure count 16385 exceeds the limit"),
+	          std::string::npos);
+
+	PayloadWriter many;
+	many.u32(PropertiesCodec::kMaxEntries + 1);
+	for (std::size_t i = 0; i <= PropertiesCodec::kMaxEntries; ++i)
+		many.string(std::to_string(i)), many.u8(1), many.u8(0);
+	PayloadReader r(many.data(), 0, "TEST");
+	try
+	{
+		PropertiesCodec::read(r);
+		FAIL() << "accepted more entries than the limit";
+	}
+	catch (const OrbFormatError& e)
+	{
+		EXPECT_EQ(std::string(e.what()), "chunk 'TEST': property count 16385 exceeds the limit of 16384 at offset 0");
+	}
 }
 
 TEST(OrbDamage, PropertiesNestingIsBounded)

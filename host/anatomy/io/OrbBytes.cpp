@@ -97,6 +97,8 @@ bool PayloadReader::boolean()
 std::string PayloadReader::string()
 {
 	const std::size_t n = count(1, "string length");
+	if (n == 0)
+		return {};
 	const std::uint8_t* p = take(n, "a string");
 	return std::string(reinterpret_cast<const char*>(p), n);
 }

@@ -25,6 +25,21 @@ enum EntryFlags : std::uint8_t
 // key length, flags, attribute count
 constexpr std::size_t kEntryMinBytes = 4 + 1 + 4;
 
+void checkLimit(std::size_t n, std::size_t limit, const char* what)
+{
+	if (n > limit)
+		throw std::runtime_error("more than " + std::to_string(limit) + " " + what + " (" + std::to_string(n) + ")");
+}
+
+std::size_t readLimitedCount(PayloadReader& r, std::size_t minBytes, std::size_t limit, const std::string& what)
+{
+	const std::uint64_t at = r.offset();
+	const std::size_t n = r.count(minBytes, what);
+	if (n > limit)
+		r.failAt(what + " " + std::to_string(n) + " exceeds the limit of " + std::to_string(limit), at);
+	return n;
+}
+
 template <typename T>
 void writeValue(PayloadWriter& w, const T& value)
 {
@@ -64,6 +79,7 @@ T readValue(PayloadReader& r)
 template <typename Store>
 void writeStore(PayloadWriter& w, const Store& store)
 {
+	checkLimit(store.size(), kMaxStoreEntries, "entries in one store");
 	w.count(store.size());
 	for (const auto& [key, entry] : store)
 	{
@@ -111,7 +127,7 @@ void readEntry(PayloadReader& r, Store& store, const std::string& key)
 template <typename Store>
 void readStore(PayloadReader& r, Store& store, const char* name)
 {
-	const std::size_t n = r.count(kEntryMinBytes, std::string(name) + " entry count");
+	const std::size_t n = readLimitedCount(r, kEntryMinBytes, kMaxStoreEntries, std::string(name) + " entry count");
 	std::string previous;
 	for (std::size_t i = 0; i < n; ++i)
 	{
@@ -173,7 +189,9 @@ void writeCollection(PayloadWriter& w, const AnatomicalStructureCollection& coll
 	DataObjectCodec::writeCommon(w, collection);
 	DataObjectCodec::writeModality(w, collection.modality());
 	writeStores(w, collection);
-	w.count(static_cast<std::size_t>(collection.numAnatomicalStructures()));
+	const auto structures = static_cast<std::size_t>(collection.numAnatomicalStructures());
+	checkLimit(structures, kMaxStructures, "structures in one collection");
+	w.count(structures);
 }
 
 std::unique_ptr<AnatomicalStructureCollection> readCollection(PayloadReader& r, std::size_t& structureCount)
@@ -183,7 +201,7 @@ std::unique_ptr<AnatomicalStructureCollection> readCollection(PayloadReader& r, 
 	DataObjectCodec::readCommon(r, *collection);
 	collection->setModality(DataObjectCodec::readModality(r));
 	readStores(r, *collection);
-	structureCount = r.count(0, "structure count");
+	structureCount = readLimitedCount(r, 0, kMaxStructures, "structure count");
 	return collection;
 }
 

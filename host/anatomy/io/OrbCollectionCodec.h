@@ -8,6 +8,13 @@
 
 namespace Orbitane::OrbCollectionCodec {
 
+/// Every assignment to a store scans all its entries, and adding a structure to a collection
+/// compares its identifier with all others, so n of them cost n² steps to rebuild. These bounds
+/// keep a hostile file from stalling the reader; the writer refuses collections beyond them, so
+/// every file written can be read back.
+inline constexpr std::size_t kMaxStoreEntries = 1 << 14;
+inline constexpr std::size_t kMaxStructures = 1 << 14;
+
 /// Payload of the 'COLL' chunk: the collection's class, 2-D flag, data part, its own stores and
 /// the number of 'STRC' chunks that follow. Throws std::runtime_error for a collection class the
 /// format cannot recreate.

@@ -38,7 +38,8 @@ std::string tagName(const ChunkTag& tag)
 
 void MemoryByteSource::read(std::uint64_t offset, std::span<std::uint8_t> out) const
 {
-	std::memcpy(out.data(), m_bytes.data() + offset, out.size());
+	if (!out.empty())
+		std::memcpy(out.data(), m_bytes.data() + offset, out.size());
 }
 
 struct FileByteSource::Stream

@@ -9,9 +9,9 @@ namespace Orbitane::PropertiesCodec {
 /// destructor chain of what it builds stay bounded whatever a file claims.
 inline constexpr int kMaxDepth = 32;
 
-/// Most entries in one Properties level. Building Properties costs time quadratic in its size,
-/// so the bound keeps a hostile file from stalling the reader.
-inline constexpr std::size_t kMaxEntries = 1 << 16;
+/// Most entries in one Properties level. Each insertion into Properties compares the name with
+/// all names before it, so the bound keeps the reading time per byte of file bounded.
+inline constexpr std::size_t kMaxEntries = 1 << 14;
 
 /// Names in insertion order with a type tag per value. Throws std::runtime_error for deeper
 /// nesting than kMaxDepth or more entries than kMaxEntries, which could not be read back.
