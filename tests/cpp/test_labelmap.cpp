@@ -217,6 +217,41 @@ TEST(LabelSurface, DiagonalContactsGiveSeparateClosedPieces)
     EXPECT_TRUE(t.isClosedManifold());
 }
 
+TEST(LabelSurface, ScatteredVoxelsFarApartStayClosed)
+{
+    // A label whose extent is far larger than its surface (vertex sharing then works without a
+    // table over the label's extent): isolated voxels over a large 2-D image and a 3-D volume.
+    Volume<> image(700, 650, 1);
+    Volume<> volume(300, 260, 9);
+    std::mt19937 rng(5);
+    std::bernoulli_distribution keep(0.02);
+    std::size_t inImage = 0, inVolume = 0;
+    for (int y = 0; y < 650; y += 2)
+        for (int x = 0; x < 700; x += 2)
+            if (keep(rng))
+            {
+                image.at(x, y, 0) = 3;
+                ++inImage;
+            }
+    for (int z = 0; z < 9; z += 2)
+        for (int y = 0; y < 260; y += 2)
+            for (int x = 0; x < 300; x += 2)
+                if (keep(rng))
+                {
+                    volume.at(x, y, z) = 3;
+                    ++inVolume;
+                }
+    image.at(0, 0, 0) = image.at(698, 648, 0) = 3;  // span the whole plane
+    inImage += 2;
+    for (auto [v, count] : {std::pair{&image, &inImage}, std::pair{&volume, &inVolume}})
+    {
+        const SurfaceMesh mesh = extractLabelSurfaces(v->view()).at(3);
+        expectClosed(mesh, 2 * static_cast<long long>(*count), *count);
+        EXPECT_NEAR(enclosedVolume(mesh), static_cast<double>(*count) / 6.0, 1e-6);
+        expectVerticesOnLabelBoundary(*v, mesh, std::uint8_t{3});
+    }
+}
+
 TEST(LabelSurface, EveryCornerPatternOfOneCellCloses)
 {
     for (int pattern = 1; pattern < 256; ++pattern)

@@ -1,6 +1,7 @@
 #include "anatomy/labelmap/LabelSurface.h"
 
 #include "anatomy/labelmap/BoundaryCells.h"
+#include "anatomy/labelmap/EdgeVertexTables.h"
 #include "anatomy/labelmap/ParallelTasks.h"
 #include "anatomy/labelmap/SurfaceCases.h"
 
@@ -18,6 +19,11 @@ namespace Orbitane::LabelMap
         {
             std::size_t triangles = 0;
             std::size_t vertices = 0;
+            // Extent of the vertices' lower voxel corners in x and y.
+            int x0 = std::numeric_limits<int>::max();
+            int x1 = std::numeric_limits<int>::min();
+            int y0 = std::numeric_limits<int>::max();
+            int y1 = std::numeric_limits<int>::min();
         };
 
         // Exact size of a label's mesh: every crossed grid edge lies in exactly four of the label's
@@ -29,7 +35,14 @@ namespace Orbitane::LabelMap
             std::size_t edgeUses = 0;
             for (const auto& list : lists)
                 list.forEach([&](std::uint64_t cell) {
-                    const SurfaceCase& sc = cases[grid.pattern(cell)];
+                    int x, y, z;
+                    unsigned pattern;
+                    grid.unpack(cell, x, y, z, pattern);
+                    size.x0 = std::min(size.x0, x);
+                    size.x1 = std::max(size.x1, x + 1);
+                    size.y0 = std::min(size.y0, y);
+                    size.y1 = std::max(size.y1, y + 1);
+                    const SurfaceCase& sc = cases[pattern];
                     size.triangles += sc.triangleCount;
                     size.vertices += sc.centreCount;
                     edgeUses += sc.edgeCount;
@@ -38,73 +51,17 @@ namespace Orbitane::LabelMap
             return size;
         }
 
-        // Vertex ids of a label's crossed grid edges: an open-addressing table sized to twice the
-        // label's (exactly known) vertex count, so its memory follows the surface and not the
-        // label's extent. One table per thread is reused for all labels that thread builds.
-        class EdgeVertexTable
+        struct WorkerTables
         {
-        public:
-            void startLabel(int nx, int ny, std::size_t vertices)
-            {
-                strideX_ = static_cast<std::uint64_t>(nx) + 2;
-                strideY_ = static_cast<std::uint64_t>(ny) + 2;
-                std::size_t capacity = 16;
-                shift_ = 60;
-                while (capacity < 2 * vertices)
-                {
-                    capacity *= 2;
-                    --shift_;
-                }
-                keys_.assign(capacity, empty);
-                values_.resize(capacity);
-            }
-
-            // The vertex of the grid edge from voxel (x, y, z) along `axis`; `next` is stored and
-            // `created` set when the edge is new.
-            std::uint32_t vertex(int x, int y, int z, int axis, std::uint32_t next, bool& created)
-            {
-                // Voxel coordinates run from -1 to n; shifted by one they index a (n + 2)^3 grid.
-                const std::uint64_t key =
-                    ((static_cast<std::uint64_t>(z + 1) * strideY_ + static_cast<std::uint64_t>(y + 1)) * strideX_ +
-                     static_cast<std::uint64_t>(x + 1)) * 3 +
-                    static_cast<std::uint64_t>(axis);
-                const std::size_t mask = keys_.size() - 1;
-                std::size_t pos = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
-                while (keys_[pos] != key && keys_[pos] != empty)
-                    pos = (pos + 1) & mask;
-                created = keys_[pos] == empty;
-                if (created)
-                {
-                    keys_[pos] = key;
-                    values_[pos] = next;
-                }
-                return values_[pos];
-            }
-
-        private:
-            static constexpr std::uint64_t empty = ~std::uint64_t{0};
-            std::uint64_t strideX_ = 0;
-            std::uint64_t strideY_ = 0;
-            unsigned shift_ = 60;
-            std::vector<std::uint64_t> keys_;
-            std::vector<std::uint32_t> values_;
+            EdgeVertexPlanes planes;
+            EdgeVertexHash hash;
         };
 
-        SurfaceMesh assembleMesh(const BoundaryCells& cells, const CellLists& lists, EdgeVertexTable& table)
+        template <typename Table>
+        void fillMesh(const CellGrid& grid, const CellLists& lists, Table& table, SurfaceMesh& mesh)
         {
-            const CellGrid& grid = cells.grid;
-            const MeshSize size = measure(grid, lists);
-            SurfaceMesh mesh;
-            if (size.triangles == 0)
-                return mesh;
-            if (size.vertices > std::numeric_limits<std::int32_t>::max())
-                throw std::runtime_error("label surface has too many vertices for 32-bit face indices");
-            mesh.vertices.reserve(size.vertices);
-            mesh.faces.reserve(size.triangles);
-
             const auto& cases = surfaceCases();
             const auto& edges = cubeEdges();
-            table.startLabel(cells.nx, cells.ny, size.vertices);
             int ids[SurfaceCase::firstCentreToken + SurfaceCase::maxCentres];
             for (const auto& list : lists)
                 list.forEach([&](std::uint64_t cell) {
@@ -141,13 +98,41 @@ namespace Orbitane::LabelMap
                         mesh.faces.emplace_back(ids[tri[0]], ids[tri[1]], ids[tri[2]]);
                     }
                 });
+        }
+
+        SurfaceMesh assembleMesh(const BoundaryCells& cells, const CellLists& lists, WorkerTables& tables)
+        {
+            const MeshSize size = measure(cells.grid, lists);
+            SurfaceMesh mesh;
+            if (size.triangles == 0)
+                return mesh;
+            if (size.vertices > std::numeric_limits<std::int32_t>::max())
+                throw std::runtime_error("label surface has too many vertices for 32-bit face indices");
+            mesh.vertices.reserve(size.vertices);
+            mesh.faces.reserve(size.triangles);
+
+            // Dense planes unless the label's extent dwarfs its surface (scattered voxels, a large
+            // thin shell in a 2-D image): then the hash keeps memory proportional to the surface.
+            constexpr std::size_t slotsPerVertex = 16;
+            constexpr std::size_t alwaysDense = std::size_t{1} << 20;
+            const std::size_t planeSlots = EdgeVertexPlanes::slotsFor(size.x0, size.x1, size.y0, size.y1);
+            if (planeSlots <= std::max(alwaysDense, slotsPerVertex * size.vertices))
+            {
+                tables.planes.startLabel(size.x0, size.x1, size.y0, size.y1);
+                fillMesh(cells.grid, lists, tables.planes, mesh);
+            }
+            else
+            {
+                tables.hash.startLabel(cells.nx, cells.ny, size.vertices);
+                fillMesh(cells.grid, lists, tables.hash, mesh);
+            }
             return mesh;
         }
 
         std::map<std::int64_t, SurfaceMesh> assembleAll(const BoundaryCells& cells, int threads)
         {
             std::vector<SurfaceMesh> meshes(cells.labels.size());
-            std::vector<EdgeVertexTable> tables(static_cast<std::size_t>(workerCount(meshes.size(), threads)));
+            std::vector<WorkerTables> tables(static_cast<std::size_t>(workerCount(meshes.size(), threads)));
             runTasks(meshes.size(), threads, [&](std::size_t i, int worker) {
                 meshes[i] = assembleMesh(cells, cells.cellsOf[i], tables[static_cast<std::size_t>(worker)]);
             });
