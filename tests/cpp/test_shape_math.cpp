@@ -162,6 +162,17 @@ TEST(GeneralisedProcrustes, RefusesMismatchedShapes)
 	EXPECT_THROW(generalisedProcrustes({}, mean), std::invalid_argument);
 	EXPECT_THROW(generalisedProcrustes({mean, randomPoints(5, rng)}, mean), std::invalid_argument);
 	EXPECT_THROW(generalisedProcrustes({mean}, mean, Eigen::VectorXd::Ones(2)), std::invalid_argument);
+	PointSet collapsed = mean;
+	collapsed.colwise() = mean.col(0);
+	try
+	{
+		generalisedProcrustes({mean, collapsed}, mean);
+		FAIL() << "a shape whose points coincide cannot be aligned";
+	}
+	catch (const std::invalid_argument& e)
+	{
+		EXPECT_STREQ(e.what(), "shape 2: the shape cannot be aligned: all keypoints coincide");
+	}
 }
 
 // --- PCA --------------------------------------------------------------------------------------

@@ -157,9 +157,9 @@ namespace Orbitane::LabelMap
 
         // Bits needed for the values 0 .. n.
         int bitsFor(int n) { return std::bit_width(static_cast<unsigned>(n)); }
-        bool isWanted(const std::vector<std::int64_t>* wanted, std::int64_t label)
+        bool isWanted(const std::vector<std::int64_t>* sortedWanted, std::int64_t label)
         {
-            return wanted == nullptr || std::find(wanted->begin(), wanted->end(), label) != wanted->end();
+            return sortedWanted == nullptr || std::binary_search(sortedWanted->begin(), sortedWanted->end(), label);
         }
     }
 
@@ -201,12 +201,18 @@ namespace Orbitane::LabelMap
                 scanner.scanRow(static_cast<int>(r % rowsPerPlane) - 1, static_cast<int>(r / rowsPerPlane) - 1);
         });
 
+        std::vector<std::int64_t> sortedWanted;
+        if (wanted != nullptr)
+        {
+            sortedWanted = *wanted;
+            std::sort(sortedWanted.begin(), sortedWanted.end());
+        }
         std::map<std::int64_t, std::vector<CellList>> byLabel;
         for (ChunkCells<T>& chunk : chunkCells)
             for (std::size_t i = 0; i < chunk.cells.size(); ++i)
             {
                 const auto label = static_cast<std::int64_t>(chunk.indexer.labels()[i]);
-                if (isWanted(wanted, label))
+                if (isWanted(wanted != nullptr ? &sortedWanted : nullptr, label))
                     byLabel[label].push_back(std::move(chunk.cells[i]));
             }
         for (auto& [label, lists] : byLabel)

@@ -96,8 +96,21 @@ struct Centroids
 {
 	Eigen::Vector3d fixed = Eigen::Vector3d::Zero(), moving = Eigen::Vector3d::Zero();
 	double weight = 0.0;
-	double movingSpread = 0.0;  // weighted mean squared distance of moving points from their centroid
+	// weighted mean squared distances of the points from their centroids
+	double movingSpread = 0.0, fixedSpread = 0.0;
 };
+
+double spread(const Eigen::Matrix3Xd& points, const Eigen::Vector3d& centroid, const Eigen::VectorXd& w, double total)
+{
+	return ((points.colwise() - centroid).colwise().squaredNorm().transpose().cwiseProduct(w)).sum() / total;
+}
+
+// Equal points leave a spread of rounding noise only, far below the coordinates' own magnitude.
+bool coincide(const Eigen::Matrix3Xd& points, double spread)
+{
+	const double magnitude = points.size() ? points.cwiseAbs().maxCoeff() : 0.0;
+	return !(spread > 1e-24 * magnitude * magnitude);
+}
 
 Centroids centroids(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixed, const Eigen::VectorXd& w)
 {
@@ -107,7 +120,8 @@ Centroids centroids(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixe
 		return c;
 	c.fixed = fixed * w / c.weight;
 	c.moving = moving * w / c.weight;
-	c.movingSpread = ((moving.colwise() - c.moving).colwise().squaredNorm().transpose().cwiseProduct(w)).sum() / c.weight;
+	c.movingSpread = spread(moving, c.moving, w, c.weight);
+	c.fixedSpread = spread(fixed, c.fixed, w, c.weight);
 	return c;
 }
 
@@ -202,7 +216,7 @@ RigidFitResult fitPointSets(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3
 
 	const Centroids c = centroids(moving, fixed, weights);
 	const Rotation rot = rotationFromCovariance(crossCovariance(moving, fixed, weights, c));
-	if (!(c.movingSpread > 0.0) || !(rot.singularValues(0) > 0.0))
+	if (coincide(moving, c.movingSpread) || coincide(fixed, c.fixedSpread) || !(rot.singularValues(0) > 0.0))
 		return RigidFitResult::failure("all keypoints coincide");
 	if (!rotationDetermined(rot.singularValues))
 		return RigidFitResult::failure("keypoints are collinear, so the rotation about their line is not determined");

@@ -52,6 +52,20 @@ PointSet inReferenceFrame(const PointSet& average, const PointSet& reference, co
 	return transformed(alignProcrustes(average, reference, w, withScale), average);
 }
 
+// Names the shape in the message, since a whole training set is aligned in one call.
+Eigen::Matrix4d alignShape(const std::vector<PointSet>& shapes, size_t i, const PointSet& mean, const Eigen::VectorXd& w,
+                           bool withScale)
+{
+	try
+	{
+		return alignProcrustes(shapes[i], mean, w, withScale);
+	}
+	catch (const std::invalid_argument& e)
+	{
+		throw std::invalid_argument("shape " + std::to_string(i + 1) + ": " + e.what());
+	}
+}
+
 }  // namespace
 
 PointSet transformed(const Eigen::Matrix4d& transform, const PointSet& points)
@@ -99,7 +113,7 @@ GeneralisedProcrustesResult generalisedProcrustes(const std::vector<PointSet>& s
 					++alignedSoFar;
 				else
 					sum -= result.aligned[i];
-				result.transforms[i] = alignProcrustes(shapes[i], result.mean, w, options.withScale);
+				result.transforms[i] = alignShape(shapes, i, result.mean, w, options.withScale);
 				result.aligned[i] = transformed(result.transforms[i], shapes[i]);
 				sum += result.aligned[i];
 			}

@@ -1,0 +1,202 @@
+"""Collections in .orb files through orbitane.open / orbitane.save."""
+
+import math
+import random
+import struct
+
+import numpy as np
+import pytest
+
+import orbitane
+from orbitane import anatomy
+from orbitane.graph import Graph
+
+NAN_WITH_PAYLOAD = struct.unpack("<d", struct.pack("<Q", 0x7FF80000DEADBEEF))[0]
+
+
+def bits(values):
+    return np.asarray(values, dtype=np.float64).tobytes()
+
+
+def rigid(angle, translation):
+    c, s = math.cos(angle), math.sin(angle)
+    m = np.eye(4)
+    m[:2, :2] = [[c, -s], [s, c]]
+    m[:3, 3] = translation
+    return m
+
+
+def make_liver():
+    liver = anatomy.GenericAnatomicalStructure("liver")
+    liver.matrix_to_world = rigid(0.4, (5.0, -3.0, 12.0))
+    liver.keypoints2["tip"] = [1 / 3, -0.0, math.inf]
+    liver.keypoints2["B"] = [4.0, 5.0, 6.0]
+    liver.keypoints2["a"] = [7.0, 8.0, 9.0]
+    liver.keypoints2.attributes["pending"]    # an entry that exists without a value
+    liver.planes["nan"] = [NAN_WITH_PAYLOAD] * 4
+    liver.planes["axial"] = [0.0, 0.0, 1.0, -5.0]
+
+    images = orbitane.SharedImageSet(
+        np.arange(-12, 12, dtype=np.int16).reshape(2, 3, 4),
+        spacing=(0.5, 0.7, 2.0),
+        matrix_to_world=rigid(-0.2, (10.0, 0.0, -4.0)),
+        modality=orbitane.Modality.CT,
+    )
+    images.add(np.array([[NAN_WITH_PAYLOAD, -0.0], [1e-310, 2.5]]), spacing=(0.25, 0.25, 1.0))
+    images.name = "scan"
+    liver.images["scan"] = images
+
+    mesh = orbitane.Mesh(np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1]], float), np.array([[0, 1, 2], [0, 1, 3]]))
+    mesh.name = "surface"
+    liver.meshes["surface"] = mesh
+    liver.pointclouds["samples"] = orbitane.PointCloud(np.array([[1.0, 2, 3], [4, 5, 6]]), normals=np.eye(3)[:2])
+    vessels = Graph(np.array([[0.0, 0, 0], [1, 0, 0], [1, 1, 0]]), np.array([[0, 1], [1, 2]]))
+    vessels.set_node_feature("radius", [1.5, NAN_WITH_PAYLOAD, 0.25])
+    vessels.set_edge_feature("length", [1.0, 1.0])
+    liver.graphs["vessels"] = vessels
+    return liver
+
+
+@pytest.fixture
+def collection():
+    asc = anatomy.GenericASC()
+    asc.name = "patient 17"
+    asc.matrix_to_world = rigid(0.1, (0.0, 0.0, 100.0))
+    asc.add(make_liver())
+    asc.add(anatomy.GenericAnatomicalStructure("empty"))
+    labels = orbitane.LabelDataComponent()
+    labels.set_label(1, "liver", color=(1.0, 0.0, 0.0))
+    labels.set_label(2, "spleen", visible=False)
+    asc.components.add(labels)
+    return asc
+
+
+@pytest.fixture
+def saved(collection, tmp_path):
+    path = tmp_path / "case.orb"
+    orbitane.save(collection, path)
+    return path
+
+
+class TestRoundTrip:
+    def test_open_gives_the_most_derived_class(self, saved):
+        loaded = orbitane.open(saved)
+        assert type(loaded) is anatomy.GenericASC
+        assert loaded.anatomical_structure_identifiers() == ["liver", "empty"]
+
+    def test_collection_keeps_name_frame_and_components(self, collection, saved):
+        loaded = orbitane.open(str(saved))
+        assert loaded.name == "patient 17"
+        assert bits(loaded.matrix_to_world) == bits(collection.matrix_to_world)
+        labels = [c for c in loaded.components if isinstance(c, orbitane.LabelDataComponent)]
+        assert len(labels) == 1
+        assert labels[0].labels() == {1: "liver", 2: "spleen"}
+        assert labels[0].label_config(2)["visible"] is False
+
+    def test_stores_keep_keys_in_order_and_values_bit_for_bit(self, saved):
+        liver = orbitane.open(saved).anatomical_structure("liver")
+        original = make_liver()
+        assert liver.keypoints2.keys() == ["B", "a", "pending", "tip"]
+        assert bits(liver.keypoints2["tip"]) == bits([1 / 3, -0.0, math.inf])
+        assert bits(liver.planes["nan"]) == bits([NAN_WITH_PAYLOAD] * 4)
+        assert bits(liver.matrix_to_world) == bits(original.matrix_to_world)
+        assert bits(liver.matrix_from_world) == bits(original.matrix_from_world)
+
+    def test_entries_without_value_survive(self, saved):
+        liver = orbitane.open(saved).anatomical_structure("liver")
+        assert "pending" in liver.keypoints2
+        assert len(liver.keypoints2) == 4
+
+    def test_data_objects_come_back_exactly(self, saved):
+        liver = orbitane.open(saved).anatomical_structure("liver")
+        original = make_liver()
+        images, expected = liver.images["scan"], original.images["scan"]
+        assert images.name == "scan" and len(images) == 2
+        for i in range(2):
+            assert images.array(i).dtype == expected.array(i).dtype
+            assert images.array(i).tobytes() == expected.array(i).tobytes()
+        assert images.modality == orbitane.Modality.CT
+        assert bits(images.spacing) == bits(expected.spacing)
+        assert bits(images.matrix_to_world) == bits(expected.matrix_to_world)
+
+        mesh = liver.meshes["surface"]
+        assert mesh.name == "surface"
+        assert np.array_equal(mesh.faces, original.meshes["surface"].faces)
+        assert bits(liver.pointclouds["samples"].normals) == bits(np.eye(3)[:2])
+
+        vessels = liver.graphs["vessels"]
+        assert np.array_equal(vessels.edges, [[0, 1], [1, 2]])
+        assert bits(vessels.node_features["radius"]) == bits([1.5, NAN_WITH_PAYLOAD, 0.25])
+        assert list(vessels.edge_features) == ["length"]
+
+    def test_empty_structures_and_collections(self, tmp_path):
+        path = tmp_path / "empty.orb"
+        asc = anatomy.GenericASC()
+        asc.add(anatomy.GenericAnatomicalStructure("bare"))
+        orbitane.save(asc, path)
+        bare = orbitane.open(path).anatomical_structure(0)
+        assert bare.identifier == "bare"
+        assert [len(s) for s in (bare.keypoints2, bare.planes, bare.images, bare.meshes, bare.pointclouds, bare.graphs)] == [0] * 6
+
+        orbitane.save(anatomy.GenericASC(), path)
+        assert len(orbitane.open(path)) == 0
+
+    def test_saving_the_loaded_collection_reproduces_the_file(self, saved, tmp_path):
+        again = tmp_path / "again.orb"
+        orbitane.save(orbitane.open(saved), again)
+        assert again.read_bytes() == saved.read_bytes()
+
+
+class TestDamagedFiles:
+    def test_truncated_file_names_file_chunk_and_offset(self, saved):
+        data = saved.read_bytes()
+        saved.write_bytes(data[: len(data) - 50])
+        with pytest.raises(RuntimeError, match=r"^Cannot read '.*case\.orb': truncated chunk '(STRC|END )' at offset \d+"):
+            orbitane.open(saved)
+
+    def test_every_cut_and_random_damage_is_refused(self, saved, tmp_path):
+        data = saved.read_bytes()
+        damaged = tmp_path / "damaged.orb"
+        rng = random.Random(7)
+        variants = [data[:n] for n in rng.sample(range(len(data)), 60)]
+        for _ in range(60):
+            copy = bytearray(data)
+            copy[rng.randrange(len(copy))] ^= 1 << rng.randrange(8)
+            variants.append(bytes(copy))
+        for variant in variants:
+            damaged.write_bytes(variant)
+            with pytest.raises(RuntimeError, match="^Cannot read '"):
+                orbitane.open(damaged)
+
+    def test_other_files_are_not_taken_for_collections(self, tmp_path):
+        text = tmp_path / "notes.orb"
+        text.write_text("not a collection")
+        with pytest.raises(RuntimeError, match=r"not an \.orb file \(wrong magic number\)"):
+            orbitane.open(text)
+        with pytest.raises(RuntimeError, match="cannot open the file"):
+            orbitane.open(tmp_path / "missing.orb")
+
+
+class TestSaving:
+    def test_only_collections_can_be_saved(self, tmp_path):
+        mesh = orbitane.Mesh(np.zeros((3, 3)), np.array([[0, 1, 2]]))
+        with pytest.raises(RuntimeError, match="only anatomical structure collections"):
+            orbitane.save(mesh, tmp_path / "mesh.orb")
+        assert list(tmp_path.iterdir()) == []
+
+    def test_failed_rename_leaves_no_temporary_file(self, collection, tmp_path):
+        # a non-empty directory in the way: everything but the final rename succeeds
+        target = tmp_path / "case.orb"
+        target.mkdir()
+        (target / "keep").write_text("x")
+        with pytest.raises(RuntimeError, match=r"^Cannot write '.*case\.orb': cannot rename the temporary file"):
+            orbitane.save(collection, target)
+        assert [p.name for p in tmp_path.iterdir()] == ["case.orb"]
+        assert [p.name for p in target.iterdir()] == ["keep"]
+
+    def test_save_replaces_the_file(self, saved, tmp_path):
+        replacement = anatomy.GenericASC()
+        replacement.add(anatomy.GenericAnatomicalStructure("spleen"))
+        orbitane.save(replacement, saved)
+        assert orbitane.open(saved).anatomical_structure_identifiers() == ["spleen"]
+        assert [p.name for p in tmp_path.iterdir()] == ["case.orb"]
