@@ -94,7 +94,8 @@ class TestRoundTrip:
         assert labels[0].label_config(2)["visible"] is False
 
     def test_stores_keep_keys_in_order_and_values_bit_for_bit(self, saved):
-        liver = orbitane.open(saved).anatomical_structure("liver")
+        loaded = orbitane.open(saved)  # structures borrow from their collection: keep it alive
+        liver = loaded.anatomical_structure("liver")
         original = make_liver()
         assert liver.keypoints2.keys() == ["B", "a", "pending", "tip"]
         assert bits(liver.keypoints2["tip"]) == bits([1 / 3, -0.0, math.inf])
@@ -103,12 +104,14 @@ class TestRoundTrip:
         assert bits(liver.matrix_from_world) == bits(original.matrix_from_world)
 
     def test_entries_without_value_survive(self, saved):
-        liver = orbitane.open(saved).anatomical_structure("liver")
+        loaded = orbitane.open(saved)  # structures borrow from their collection: keep it alive
+        liver = loaded.anatomical_structure("liver")
         assert "pending" in liver.keypoints2
         assert len(liver.keypoints2) == 4
 
     def test_data_objects_come_back_exactly(self, saved):
-        liver = orbitane.open(saved).anatomical_structure("liver")
+        loaded = orbitane.open(saved)  # structures borrow from their collection: keep it alive
+        liver = loaded.anatomical_structure("liver")
         original = make_liver()
         images, expected = liver.images["scan"], original.images["scan"]
         assert images.name == "scan" and len(images) == 2
@@ -134,7 +137,8 @@ class TestRoundTrip:
         asc = anatomy.GenericASC()
         asc.add(anatomy.GenericAnatomicalStructure("bare"))
         orbitane.save(asc, path)
-        bare = orbitane.open(path).anatomical_structure(0)
+        loaded = orbitane.open(path)
+        bare = loaded.anatomical_structure(0)
         assert bare.identifier == "bare"
         assert [len(s) for s in (bare.keypoints2, bare.planes, bare.images, bare.meshes, bare.pointclouds, bare.graphs)] == [0] * 6
 
