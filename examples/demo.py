@@ -116,7 +116,7 @@ def build_shape_model(asc, directory):
     generator.p_inputDirectory = directory
     generator.p_updateMeanShape = True
     results = generator()
-    model = results["shape_model"]
+    model = results["shape_model"].anatomical_structure("Orbitane.ShapeModel")
     attributes = model.pointclouds.attributes
     modes = [k for k in model.pointclouds.keys() if k.startswith("Orbitane.ShapeModel.Mode")]
     modes.sort(key=lambda k: int(k.rsplit("Mode", 1)[1]))
