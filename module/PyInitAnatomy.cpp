@@ -28,11 +28,11 @@ bool interpreterIsCompatible()
 }
 
 // Turns a failure of the bindings into the ImportError the importer sees.
-void setImportError()
+void setImportError(std::exception_ptr failure)
 {
 	try
 	{
-		throw;
+		std::rethrow_exception(failure);
 	}
 	catch (py::error_already_set& e)
 	{
@@ -47,6 +47,16 @@ void setImportError()
 		// Nothing may unwind out of the interpreter's C call.
 		PyErr_SetString(PyExc_ImportError, "initialization failed");
 	}
+}
+
+// Imported for its side effect alone: the parent package registers the Python types (Data,
+// Mesh, Graph, Algorithm, ...) that this module's classes derive from or return.
+void importParentTypes()
+{
+	PyObject* graph = PyImport_ImportModule("orbitane.graph");
+	if (!graph)
+		throw py::error_already_set();
+	Py_DECREF(graph);
 }
 
 PyObject* initialize()
@@ -67,24 +77,25 @@ PyObject* initialize()
 	// created; owning that one too lets a failed start-up free the module completely.
 	auto created = py::reinterpret_steal<py::object>(m.ptr());
 
+	std::exception_ptr failure;
 	try
 	{
-		// Imported for its side effect alone: the parent package registers the Python types
-		// (Data, Mesh, Graph, Algorithm, ...) that this module's classes derive from or return.
-		PyObject* graph = PyImport_ImportModule("orbitane.graph");
-		if (!graph)
-			throw py::error_already_set();
-		Py_DECREF(graph);
-
+		importParentTypes();
 		Orbitane::Bindings::AnatomyBindings bindings(m);
 		bindings.bind();
 	}
 	catch (...)
 	{
-		setImportError();
-		return nullptr;
+		failure = std::current_exception();
 	}
-	return created.release().ptr();
+	if (!failure)
+		return created.release().ptr();
+
+	// Freed before the ImportError is raised, so that no deallocation runs under a pending error.
+	created = py::object();
+	m = py::module_();
+	setImportError(failure);
+	return nullptr;
 }
 
 }
@@ -101,7 +112,7 @@ extern "C" PYBIND11_EXPORT PyObject* PyInit_anatomy()
 	}
 	catch (...)
 	{
-		setImportError();
+		setImportError(std::current_exception());
 		return nullptr;
 	}
 }

@@ -174,7 +174,7 @@ def run_isolated(code):
 
 def test_missing_graph_module_fails_the_import_and_leaves_no_module():
     outcome = run_isolated("""
-        import json, sys
+        import gc, json, sys, types
         import orbitane
         graph = sys.modules.get("orbitane.graph")
         sys.modules["orbitane.graph"] = None
@@ -192,6 +192,11 @@ def test_missing_graph_module_fails_the_import_and_leaves_no_module():
             "in_sys_modules": "orbitane.anatomy" in sys.modules,
             "on_package": hasattr(orbitane, "anatomy"),
         }
+        del error
+        gc.collect()
+        first["module_objects_left"] = sum(
+            isinstance(o, types.ModuleType) and o.__dict__.get("__name__") == "orbitane.anatomy"
+            for o in gc.get_objects())
         if graph is None:
             del sys.modules["orbitane.graph"]
         else:
@@ -208,5 +213,6 @@ def test_missing_graph_module_fails_the_import_and_leaves_no_module():
         "context_is_cause": True,
         "in_sys_modules": False,
         "on_package": False,
+        "module_objects_left": 0,
         "retry_has_exception": True,
     }
