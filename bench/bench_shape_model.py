@@ -69,6 +69,11 @@ def time_generation(mean, directory):
     return end - start, end - marks.get("pca", marks["read"]), marks["read"] - start, modes
 
 
+def training_vertices(path):
+    collection = orbitane.open(path)    # its structures are borrowed: keep it alive while reading them
+    return collection.anatomical_structure(0).meshes["Orbitane.Segmentation"].vertices.ravel()
+
+
 def numpy_gram_pca(shapes):
     start = time.perf_counter()
     centred = shapes - shapes.mean(axis=0)
@@ -85,8 +90,7 @@ def main():
     with tempfile.TemporaryDirectory() as directory:
         mean = write_training_set(directory, rng)
         total, pca, reading, modes = time_generation(mean, directory)
-        shapes = np.stack([orbitane.open(os.path.join(directory, f)).anatomical_structure(0)
-                           .meshes["Orbitane.Segmentation"].vertices.ravel() for f in sorted(os.listdir(directory))])
+        shapes = np.stack([training_vertices(os.path.join(directory, f)) for f in sorted(os.listdir(directory))])
     shapes = np.concatenate([shapes, rng.normal(size=(NUM_SHAPES, 9))], axis=1)    # 30000 coordinates
     numpy_seconds, numpy_modes = numpy_gram_pca(shapes)
     print(f"{NUM_SHAPES} shapes x {shapes.shape[1]} coordinates, {os.cpu_count()} cores")
