@@ -474,7 +474,9 @@ void KeyValueStore<T>::moveWithFrame(const Eigen::Matrix4d& transform)
 		if constexpr (isObjectStore)
 		{
 			entry->m_value->setMatrixToWorld(transform * entry->m_value->matrixToWorld());
-			entry->m_local = local;
+			// other receivers of the object's signal may have erased the entry meanwhile
+			if (find(key) == entry)
+				entry->m_local = local;
 		}
 		else
 		{

@@ -75,24 +75,29 @@ bool readCriterion(Text text, std::size_t& pos, ElemBuilder& b)
 	return true;
 }
 
-/// The leading "*" or type word; true when there was one (valid or not, see ok).
-bool readHead(Text text, std::size_t& pos, ElemBuilder& b, bool& ok)
+enum class Head
 {
-	ok = true;
+	Absent,
+	Present,
+	Invalid
+};
+
+/// The leading "*" or content type, if any.
+Head readHead(Text text, std::size_t& pos, ElemBuilder& b)
+{
 	if (text[pos] == '*')
 	{
 		++pos;
-		return true;
+		return Head::Present;
 	}
 	if (!SelectorText::isWordChar(text[pos]))
-		return false;
+		return Head::Absent;
 	std::size_t end = pos;
 	while (end < text.size() && SelectorText::isWordChar(text[end]))
 		++end;
 	b.type = contentTypeFromName(text.substr(pos, end - pos));
-	ok = b.type.has_value();
 	pos = end;
-	return true;
+	return b.type ? Head::Present : Head::Invalid;
 }
 
 bool isCriterionStart(char c)
@@ -120,11 +125,10 @@ std::optional<SelectorElem> SelectorElem::parseAt(std::string_view text, std::si
 		return std::nullopt;
 	std::size_t p = pos;
 	ElemBuilder b;
-	bool headOk = true;
-	const bool hasHead = readHead(text, p, b, headOk);
-	if (!headOk)
+	const Head head = readHead(text, p, b);
+	if (head == Head::Invalid)
 		return std::nullopt;
-	bool any = hasHead;
+	bool any = head == Head::Present;
 	while (p < text.size() && isCriterionStart(text[p]))
 	{
 		if (!readCriterion(text, p, b))

@@ -49,12 +49,13 @@ const Properties* elementAttributes(const AnatomicalStructure& s, ContentType st
 	return nullptr;
 }
 
-}
-
-Properties resolveStyle(const ASCDisplayOptions& options, const StyleTarget& target)
+/// Without display options there are no sheets, and so nothing switches the attributes on either.
+Properties cascade(const ASCDisplayOptions* options, const StyleTarget& target)
 {
 	Properties result;
-	for (const StyleSheet& sheet : options.styleSheets())
+	if (!options)
+		return result;
+	for (const StyleSheet& sheet : options->styleSheets())
 		if (sheet.enabled)
 			applyMatchingRules(sheet, target, result);
 	bool allowOverride = false;
@@ -63,13 +64,18 @@ Properties resolveStyle(const ASCDisplayOptions& options, const StyleTarget& tar
 	return result;
 }
 
+}
+
+Properties resolveStyle(const ASCDisplayOptions& options, const StyleTarget& target)
+{
+	return cascade(&options, target);
+}
+
 Properties resolveStyle(const AnatomicalStructureCollection& collection, const AnatomicalStructure& structure,
                         ContentType store, const std::string& key)
 {
 	const StyleTarget target{store, structure.identifier(), key, elementAttributes(structure, store, key)};
-	if (const auto* options = collection.components().get<ASCDisplayOptions>())
-		return resolveStyle(*options, target);
-	return resolveStyle(ASCDisplayOptions(), target);
+	return cascade(collection.components().get<ASCDisplayOptions>(), target);
 }
 
 }
