@@ -1,7 +1,10 @@
 // Writes the seed corpus for fuzz_orb_reader: valid files that together use every chunk, store,
-// data object and property type. Usage: make_orb_seeds DIRECTORY
+// data object and property type, and both registered data components (label configuration and
+// display options with style sheets, whose selectors are parsed from the file).
+// Usage: make_orb_seeds DIRECTORY
 
 #include "anatomy/io/OrbFile.h"
+#include "anatomy/style/ASCDisplayOptions.h"
 #include "anatomy/structures/GenericASC.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "data/DataComponentList.h"
@@ -11,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -62,6 +66,30 @@ std::unique_ptr<GenericAnatomicalStructure> structure()
 	return s;
 }
 
+AnatomyPlugin::Selector selector(const std::string& text)
+{
+	auto parsed = AnatomyPlugin::Selector::parse(text);
+	if (!parsed)
+		throw std::runtime_error("seed selector does not parse: " + text);
+	return *parsed;
+}
+
+std::unique_ptr<AnatomyPlugin::ASCDisplayOptions> displayOptions()
+{
+	AnatomyPlugin::StyleSheet sheet("base");
+	sheet.appendOrModify(std::nullopt, [](Properties& d) { d.setParam("alpha", 0.5); });
+	sheet.appendOrModify(selector("meshes#femur@surface.hl, [side=left]"),
+	                     [](Properties& d) { d.setParam("color", Eigen::Vector3d(1, 0, 0)); });
+	sheet.appendOrModify(selector(R"(keypoints#"Orbitane.Spine.Vertebra.L1"[tags~=landmark], *)"),
+	                     [](Properties& d) { d.setParam("visibility", false); });
+	AnatomyPlugin::StyleSheet off("off");
+	off.enabled = false;
+	auto options = std::make_unique<AnatomyPlugin::ASCDisplayOptions>();
+	options->addStyleSheet(std::move(sheet), std::nullopt);
+	options->addStyleSheet(std::move(off), std::nullopt);
+	return options;
+}
+
 void writeSeed(const std::filesystem::path& dir, const std::string& name, const GenericASC& asc)
 {
 	const auto bytes = OrbFile::encode(asc);
@@ -90,6 +118,7 @@ int main(int argc, char** argv)
 	auto labels = std::make_unique<LabelDataComponent>();
 	labels->setLabelConfig(2, {"two"});
 	full.components().add(std::move(labels));
+	full.components().add(displayOptions());
 	full.addAnatomicalStructure(structure());
 	full.addAnatomicalStructure(std::make_unique<GenericAnatomicalStructure>("bare"));
 	writeSeed(dir, "full.orb", full);
