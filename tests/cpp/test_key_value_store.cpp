@@ -416,6 +416,21 @@ TEST(KeyValueStoreLocal, MatrixConnectionsMoveFromTheOldObjectToTheNewOne)
 	EXPECT_EQ(storeSlotCalls, 0);
 }
 
+TEST(KeyValueStoreLocal, AnObjectErasedByAReceiverWhileTheFrameMovesIsLeftAlone)
+{
+	Eigen::Matrix4d frame = Eigen::Matrix4d::Identity();
+	MeshStore store;
+	store.matrix = &frame;
+	store.set("a", triangle("a"));
+	store.set("b", triangle("b"));
+	Mesh* a = const_cast<Mesh*>(store.getOrCreate("a").value().get());
+	a->matrixChanged.connect([&](const Data*) { store.remove("a"); });
+
+	store.moveWithFrame(translation(1, 2, 3));
+	EXPECT_FALSE(store.contains("a"));
+	EXPECT_TRUE(store.getOrCreate("b").value()->matrixToWorld().isApprox(translation(1, 2, 3)));
+}
+
 // ---- deep copies -----------------------------------------------------------------------------
 
 TEST(KeyValueStoreCopy, AssignFromCopiesElementsAttributesAndLocalCopies)

@@ -1,6 +1,7 @@
 #include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
 
 #include "anatomy/algorithms/LabelStructureBuilder.h"
+#include "anatomy/labelmap/ParallelTasks.h"
 #include "core/Log.h"
 #include "data/DataComponentList.h"
 
@@ -108,22 +109,32 @@ std::vector<LabelGroup> buildGroups(const LabelVolumeRef& volume, const std::vec
 		return LabelMap::extractLabelSurfaces(view, singleLabels, threads);
 	});
 
+	// groups are independent of each other: one task each, reading the volume and its own surface
 	std::vector<LabelGroup> groups(named.size());
-	for (std::size_t i = 0; i < named.size(); ++i)
-	{
+	LabelMap::runTasks(named.size(), threads, [&](std::size_t i, int) {
 		LabelGroup& group = groups[i];
 		group.name = named[i].name;
 		group.statistics = mergeStatistics(named[i].parts);
 		if (named[i].parts.size() > 1)
 		{
-			buildJoinedGroup(volume, named[i], group, threads);
-			continue;
+			buildJoinedGroup(volume, named[i], group, 1);
+			return;
 		}
 		const std::int64_t label = named[i].parts.front().label;
 		group.mask = LabelMap::cropLabelMask(volume, label, group.statistics.boxMin, group.statistics.boxMax);
 		group.surface = std::move(surfaces.at(label));
-	}
+	});
 	return groups;
+}
+
+std::vector<std::unique_ptr<GenericAnatomicalStructure>> buildStructures(std::vector<LabelGroup>&& groups,
+                                                                         const VoxelFrame& frame, int threads)
+{
+	std::vector<std::unique_ptr<GenericAnatomicalStructure>> structures(groups.size());
+	LabelMap::runTasks(groups.size(), threads, [&](std::size_t i, int) {
+		structures[i] = buildLabelStructure(std::move(groups[i]), frame);
+	});
+	return structures;
 }
 
 }
@@ -171,9 +182,12 @@ void GenericASCFromMultiLabelMap::compute()
 		created->setName(m_images->name());
 		collection = created.get();
 	}
-	for (const LabelGroup& group : groups)
-		if (!collection->addAnatomicalStructure(buildLabelStructure(group, frame)))
-			logError("The collection refused the structure '" + group.name + "'");
+	for (auto& structure : buildStructures(std::move(groups), frame, threads))
+	{
+		const std::string name = structure->identifier();
+		if (!collection->addAnatomicalStructure(std::move(structure)))
+			logError("The collection refused the structure '" + name + "'");
+	}
 	if (created)
 		m_output.add(std::move(created));
 	m_status = Success;

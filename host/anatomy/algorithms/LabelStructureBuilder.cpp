@@ -42,17 +42,15 @@ Eigen::Matrix4d translation(const Eigen::Vector3d& t)
 	return m;
 }
 
-std::unique_ptr<Mesh> worldMesh(const LabelMap::SurfaceMesh& surface, const VoxelFrame& frame)
+/// Takes the surface over in place: a large label's surface runs to tens of megabytes.
+std::unique_ptr<Mesh> worldMesh(LabelMap::SurfaceMesh&& surface, const VoxelFrame& frame)
 {
-	std::vector<Eigen::Vector3d> vertices;
-	vertices.reserve(surface.vertices.size());
-	for (const Eigen::Vector3d& v : surface.vertices)
-		vertices.push_back(frame.toWorld(v));
-	std::vector<Eigen::Vector3i> faces = surface.faces;
+	for (Eigen::Vector3d& v : surface.vertices)
+		v = frame.toWorld(v);
 	if (frame.mirrors())
-		for (Eigen::Vector3i& f : faces)
+		for (Eigen::Vector3i& f : surface.faces)
 			std::swap(f[1], f[2]);
-	return std::make_unique<Mesh>(std::move(vertices), std::move(faces));
+	return std::make_unique<Mesh>(std::move(surface.vertices), std::move(surface.faces));
 }
 
 /// The crop pads every axis, so a planar label gets empty slices above and below its plane; its
@@ -125,14 +123,14 @@ LabelMap::LabelStatistics mergeStatistics(const std::vector<LabelMap::LabelStati
 	return merged;
 }
 
-std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(const LabelGroup& group, const VoxelFrame& frame)
+std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(LabelGroup&& group, const VoxelFrame& frame)
 {
 	auto s = std::make_unique<GenericAnatomicalStructure>(group.name);
 	s->is2D = frame.is2D;
 	const Eigen::Vector3d centroid = frame.toWorld(group.statistics.centroid);
 	s->setMatrixToWorld(translation(centroid), false);
 
-	s->meshes.set(kSegmentation, worldMesh(group.surface, frame));
+	s->meshes.set(kSegmentation, worldMesh(std::move(group.surface), frame));
 	auto mask = frame.is2D ? maskImage(planeOf(group.mask), frame) : maskImage(group.mask, frame);
 	if (auto* entry = s->images.set(kSegmentation, std::move(mask)))
 	{

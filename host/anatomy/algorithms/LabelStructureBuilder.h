@@ -38,7 +38,8 @@ struct LabelGroup
 /// Merges statistics of labels that share a name: counts add up, centroids weigh by count, boxes join.
 LabelMap::LabelStatistics mergeStatistics(const std::vector<LabelMap::LabelStatistics>& parts);
 
-/// Builds the structure of a group in world coordinates.
-std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(const LabelGroup& group, const VoxelFrame& frame);
+/// Builds the structure of a group in world coordinates; the group's surface moves into its mesh.
+/// Touches no shared state, so that the structures of several groups can be built at once.
+std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(LabelGroup&& group, const VoxelFrame& frame);
 
 }

@@ -22,11 +22,13 @@ Selector::Selector(std::vector<SelectorElem> elems)
 
 void Selector::append(SelectorElem elem)
 {
-	if (std::find(m_elems.begin(), m_elems.end(), elem) != m_elems.end())
+	std::string text = elem.str();
+	if (m_elemTexts.contains(text))
 		return;
 	if (!m_elems.empty())
 		m_text += ", ";
-	m_text += elem.str();
+	m_text += text;
+	m_elemTexts.insert(std::move(text));
 	m_elems.push_back(std::move(elem));
 }
 

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace Orbitane::AnatomyPlugin {
@@ -44,6 +45,9 @@ private:
 
 	std::vector<SelectorElem> m_elems;
 	std::string m_text;
+	/// Texts of the elements; equal texts mean equal elements, so duplicates are found without
+	/// comparing each new element with every earlier one (selectors come from files, too).
+	std::unordered_set<std::string> m_elemTexts;
 };
 
 /// The selector made of a followed by b.
