@@ -65,7 +65,7 @@ def time_generation(mean, directory):
     results = generator()
     end = time.perf_counter()
     model = results["shape_model"].anatomical_structure("Orbitane.ShapeModel")
-    modes = sum(1 for k in model.pointclouds.keys() if "Mode" in k)
+    modes = model.pointclouds.attributes["Orbitane.ShapeModel.Mean"]["numModes"]
     return end - start, end - marks.get("pca", marks["read"]), marks["read"] - start, modes
 
 
