@@ -35,6 +35,7 @@ public:
 	using Store = Orbitane::KeyValueStore<T>;
 	using Conversion = Element<T>;
 	using PyElement = typename Conversion::Python;
+	using Returned = typename Conversion::Returned;
 
 	/// Read access to the attribute sets of the store's entries. It keeps a handle copy so that it
 	/// never reaches into the store of a structure that is gone.
@@ -70,7 +71,7 @@ public:
 			throwInvalid(identifier);
 	}
 
-	PyElement get(const std::string& key) const
+	Returned get(const std::string& key) const
 	{
 		checkValid();
 		const auto* entry = data_store->find(key);
@@ -111,20 +112,20 @@ public:
 		return data_store->keys();
 	}
 
-	std::vector<PyElement> values() const
+	std::vector<Returned> values() const
 	{
 		checkValid();
-		std::vector<PyElement> out;
+		std::vector<Returned> out;
 		out.reserve(data_store->size());
 		for (const auto& [key, entry] : *data_store)
 			out.push_back(Conversion::toPython(entry.value()));
 		return out;
 	}
 
-	std::map<std::string, PyElement> asdict() const
+	std::map<std::string, Returned> asdict() const
 	{
 		checkValid();
-		std::map<std::string, PyElement> out;
+		std::map<std::string, Returned> out;
 		for (const auto& [key, entry] : *data_store)
 			out.emplace_hint(out.end(), key, Conversion::toPython(entry.value()));
 		return out;

@@ -1,3 +1,4 @@
+#include "module/ClassRecord.h"
 #include "module/Registration.h"
 
 #include "stores/KeyValueDataWrapper.h"
@@ -11,7 +12,9 @@ namespace Orbitane::Bindings {
 
 namespace {
 
+using binding_detail::ClassRecord;
 using binding_detail::KeyValueDataWrapper;
+using binding_detail::Self;
 
 constexpr const char* wrapperDoc =
 	"KeyValueDataWrapper encapsulates a key-value store `KeyValueStore` holding data of type `T` with specific type handling. \n"
@@ -40,6 +43,7 @@ void bindWrapper(py::module_& m, const std::string& suffix)
 	using W = KeyValueDataWrapper<T>;
 	using PyElement = typename W::PyElement;
 	py::class_<W> cls(m, ("KeyValueDataWrapper" + suffix).c_str(), wrapperDoc);
+	ClassRecord<W>::remember(cls);
 	bindAttributes<T>(cls);
 	cls.def_property_readonly(
 	       "valid", [](const W& w) { return w.anatomical_structure.isValid(); },
@@ -47,12 +51,14 @@ void bindWrapper(py::module_& m, const std::string& suffix)
 	    .def_property_readonly(
 	        "mutable_return_values", [](const W&) { return false; },
 	        "Indicate whether the KeyValueDataWrapper returns mutable values.")
-	    .def("__getitem__", &W::get)
-	    .def("__setitem__", [](W& w, const std::string& key, PyElement value) { w.set(key, std::move(value)); })
-	    .def("__delitem__", &W::remove)
-	    .def("__contains__", &W::contains)
-	    .def("__bool__", [](const W& w) { return w.size() > 0; })
-	    .def("__len__", &W::size)
+	    // The element members read self through the class record: with one element per call, the
+	    // binding library's lookup of the class would be a large share of the call.
+	    .def("__getitem__", [](Self<W> w, const std::string& key) { return w->get(key); })
+	    .def("__setitem__", [](Self<W> w, const std::string& key, PyElement value) { w->set(key, std::move(value)); })
+	    .def("__delitem__", [](Self<W> w, const std::string& key) { w->remove(key); })
+	    .def("__contains__", [](Self<W> w, const std::string& key) { return w->contains(key); })
+	    .def("__bool__", [](Self<W> w) { return w->size() > 0; })
+	    .def("__len__", [](Self<W> w) { return w->size(); })
 	    .def(
 	        "__iter__",
 	        [](const W& w) {

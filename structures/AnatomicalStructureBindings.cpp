@@ -1,6 +1,7 @@
 #include "module/Registration.h"
 
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
+#include "module/ClassRecord.h"
 #include "stores/KeyValueDataWrapper.h"
 #include "structures/DeprecatedKeypoints.h"
 
@@ -17,6 +18,9 @@ namespace Orbitane::Bindings {
 
 namespace {
 
+using binding_detail::ClassRecord;
+using binding_detail::NewObject;
+using binding_detail::Self;
 using Handle = AnatomicalStructureWrapper;
 using StructureClass = py::class_<Handle, std::shared_ptr<Handle>>;
 
@@ -24,17 +28,22 @@ template <typename T>
 using StoreMember = KeyValueStore<T> AnatomicalStructure::*;
 
 /// Adds the read/write property `name` over one store: reading gives a new wrapper holding a
-/// copy of the handle; assigning a dict replaces the whole store.
+/// copy of the handle; assigning a dict replaces the whole store. Both go through the handle's
+/// write access, which refuses a structure that is gone.
 template <typename T>
 void bindStore(StructureClass& cls, const char* name, StoreMember<T> member, const char* storeName, const char* doc)
 {
 	using Wrapper = binding_detail::KeyValueDataWrapper<T>;
-	auto wrap = [member, storeName](Handle& handle) {
-		AnatomicalStructure* structure = handle.operator->();
-		return Wrapper(&(structure->*member), handle, storeName);
+	auto storeOf = [member](Handle& handle) { return &(handle.operator->()->*member); };
+	// The new wrapper goes to Python without a further copy, and self and the result are
+	// converted through the class records: every read of the property makes a new wrapper.
+	auto get = [storeOf, storeName](Self<Handle> self) {
+		return NewObject<Wrapper>{std::make_unique<Wrapper>(storeOf(*self), *self, storeName)};
 	};
-	cls.def_property(
-	    name, wrap, [wrap](Handle& handle, const py::dict& dict) { wrap(handle).fromDict(dict, true); }, doc);
+	auto set = [storeOf, storeName](Handle& handle, const py::dict& dict) {
+		Wrapper(storeOf(handle), handle, storeName).fromDict(dict, true);
+	};
+	cls.def_property(name, get, set, doc);
 }
 
 Eigen::Matrix4d matrixToWorld(const Handle& handle) { return handle->matrixToWorld(); }
@@ -48,6 +57,7 @@ void registerAnatomicalStructure(py::module_& m)
 {
 	namespace Keypoints = DeprecatedKeypoints;
 	StructureClass cls(m, "AnatomicalStructure");
+	ClassRecord<Handle>::remember(cls);
 	cls.def_property_readonly("valid", &Handle::isValid,
 	                          "Indicate whether the object is still valid, if invalid, member access raises an "
 	                          "AnatomicalStructureInvalidException")

@@ -214,6 +214,33 @@ class TestStoreProperties:
         liver.planes = {"p": [0, 0, 1, 0]}
         assert liver.planes.keys() == ["p"]
 
+    def test_accessors_name_the_wrapper_classes(self):
+        for prop, suffix in (("keypoints2", "Vec3"), ("planes", "Vec4"), ("images", "SharedImageSet"),
+                             ("meshes", "Mesh"), ("pointclouds", "PointCloud"), ("graphs", "Graph")):
+            accessor = getattr(anatomy.AnatomicalStructure, prop)
+            assert accessor.fget.__doc__ == (
+                f"(arg0: orbitane.anatomy.AnatomicalStructure) -> orbitane.anatomy.KeyValueDataWrapper{suffix}\n")
+            assert accessor.fset.__doc__ == "(arg0: orbitane.anatomy.AnatomicalStructure, arg1: dict) -> None\n"
+
+    def test_accessors_refuse_objects_that_are_no_structure(self):
+        accessor = anatomy.AnatomicalStructure.keypoints2
+        for other in (None, 5, anatomy.GenericASC(), anatomy.GenericAnatomicalStructure("x").planes):
+            with pytest.raises(TypeError):
+                accessor.fget(other)
+            with pytest.raises(TypeError):
+                accessor.fset(other, {})
+
+    def test_structures_of_a_python_subclass(self):
+        class Liver(anatomy.GenericAnatomicalStructure):
+            pass
+
+        s = Liver("liver")
+        s.keypoints2["tip"] = [1, 2, 3]
+        s.planes = {"p": [0, 0, 1, 0]}
+        assert type(s.keypoints2) is anatomy.KeyValueDataWrapperVec3
+        np.testing.assert_array_equal(s.keypoints2["tip"], [1, 2, 3])
+        assert s.planes.keys() == ["p"]
+
     def test_assignment_refusals_keep_the_store(self, liver):
         liver.meshes = {"m": mesh()}
         with pytest.raises(ValueError):

@@ -214,6 +214,15 @@ class TestMapping:
         del w["a"]
         assert len(values) == 2 and "a" in d, "results are independent of the store"
 
+    def test_element_members_refuse_another_self(self, structure, kind):
+        other = structure.keypoints2 if kind.suffix == "Vec4" else structure.planes
+        calls = {"__getitem__": ("a",), "__setitem__": ("a", kind.make()), "__delitem__": ("a",),
+                 "__contains__": ("a",), "__bool__": (), "__len__": ()}
+        for name, arguments in calls.items():
+            for wrong in (other, structure, None, 5):
+                with pytest.raises(TypeError):
+                    getattr(kind.cls, name)(wrong, *arguments)
+
     def test_keys_from_bytes_are_taken_byte_for_byte(self, structure):
         w = structure.keypoints2
         w[b"raw"] = [1, 2, 3]
@@ -247,6 +256,36 @@ class TestVectors:
         assert w["a"][0] == 1.0
         assert w["a"] is not w["a"]
         assert value.flags.writeable
+
+    @pytest.mark.parametrize("prop, size", [("keypoints2", 3), ("planes", 4)])
+    def test_every_read_gives_an_array_of_its_own(self, prop, size):
+        s = anatomy.GenericAnatomicalStructure("liver")
+        w = getattr(s, prop)
+        w["a"] = np.arange(size)
+        w["b"] = np.arange(size) + 10
+        reads = [w["a"], w["a"], w.values()[0], w.asdict()["a"]]
+        for value in reads:
+            assert value.dtype == np.float64 and value.shape == (size,)
+            assert value.flags.writeable and value.flags.c_contiguous
+        for i, first in enumerate(reads):
+            assert not any(np.shares_memory(first, second) for second in reads[i + 1:])
+        reads[0][:] = -1
+        np.testing.assert_array_equal(w["a"], np.arange(size))
+        del s, w
+        gc.collect()
+        assert all(np.array_equal(value, np.arange(size)) for value in reads[1:]), "the arrays outlive the store"
+
+    def test_signatures_show_the_vector_types(self):
+        def returned(function):
+            return function.__doc__.partition("\n")[0].rpartition(" -> ")[2]
+
+        vec3 = returned(anatomy.AnatomicalStructure.get_keypoint)
+        vec4 = vec3.replace("[3, 1]", "[4, 1]")
+        assert "[3, 1]" in vec3
+        for cls, vector in ((anatomy.KeyValueDataWrapperVec3, vec3), (anatomy.KeyValueDataWrapperVec4, vec4)):
+            assert returned(cls.__getitem__) == vector
+            assert returned(cls.values) == f"list[{vector}]"
+            assert returned(cls.asdict) == f"dict[str, {vector}]"
 
     def test_a_nan_keypoint_removes_the_key_silently(self, structure, caplog):
         w = structure.keypoints2
