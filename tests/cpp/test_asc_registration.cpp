@@ -4,6 +4,7 @@
 #include "anatomy/structures/GenericASC.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
+#include "tests/cpp/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 using namespace Orbitane;
+using Testing::LogCapture;
 using Method = ASCRegistration::RegistrationMethod;
 
 namespace {
@@ -85,15 +87,6 @@ std::vector<double> snapshot(const AnatomicalStructureCollection& c)
 	return values;
 }
 
-struct LogCapture
-{
-	std::vector<Log::Record> records;
-	int handle = Log::addSink([this](const Log::Record& r) {
-		if (r.category == "AnatomyPlugin.ASCRegistration")
-			records.push_back(r);
-	});
-	~LogCapture() { Log::removeSink(handle); }
-};
 
 /// Three keypoints spread over the collection itself and two structures, a mesh, and a structure
 /// that only this collection has.
@@ -266,7 +259,7 @@ TEST(ASCRegistration, UndeterminedRegistrationChangesNothing)
 		moveCollection(*moving, motion(20, {1, 1, 0}, {1, 2, 3}));
 		c.prepare(*fixed, *moving);
 		const std::vector<double> fixedBefore = snapshot(*fixed), movingBefore = snapshot(*moving);
-		LogCapture log;
+		LogCapture log("AnatomyPlugin.ASCRegistration");
 
 		ASCRegistration registration(fixed.get(), moving.get());
 		registration.registrationMethod = c.method;
@@ -285,7 +278,7 @@ TEST(ASCRegistration, UndeterminedRegistrationChangesNothing)
 			EXPECT_EQ(log.records[0].message, c.cause);
 	}
 
-	LogCapture log;
+	LogCapture log("AnatomyPlugin.ASCRegistration");
 	auto alone = landmarks();
 	ASCRegistration withoutMoving(alone.get(), nullptr);
 	withoutMoving.compute();

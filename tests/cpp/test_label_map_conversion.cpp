@@ -2,6 +2,7 @@
 #include "anatomy/labelmap/MeshQuality.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
+#include "tests/cpp/LogCapture.h"
 #include "data/DataComponentList.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 using namespace Orbitane;
+using Testing::LogCapture;
 using AnatomicalStructureProcessing::GenericASCFromMultiLabelMap;
 
 namespace {
@@ -134,12 +136,6 @@ std::vector<std::string> identifiers(const AnatomicalStructureCollection& c)
 	return out;
 }
 
-struct LogCapture
-{
-	std::vector<Log::Record> records;
-	int handle = Log::addSink([this](const Log::Record& r) { records.push_back(r); });
-	~LogCapture() { Log::removeSink(handle); }
-};
 
 }
 

@@ -3,6 +3,7 @@
 #include "anatomy/structures/GenericASC.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
+#include "tests/cpp/LogCapture.h"
 #include "data/DataIO.h"
 #include "data/PointCloud.h"
 
@@ -21,6 +22,7 @@
 #include <unistd.h>
 
 using namespace Orbitane;
+using Testing::LogCapture;
 namespace fs = std::filesystem;
 
 namespace {
@@ -110,15 +112,6 @@ const AnatomicalStructure& carrier(const AnatomicalStructureCollection& model)
 	return *s;
 }
 
-struct LogCapture
-{
-	std::vector<Log::Record> records;
-	int handle = Log::addSink([this](const Log::Record& r) {
-		if (r.category == "AnatomyPlugin.GenerateLinearShapeModel")
-			records.push_back(r);
-	});
-	~LogCapture() { Log::removeSink(handle); }
-};
 
 struct Training
 {
@@ -201,7 +194,7 @@ TEST_F(ShapeModelFiles, ModelReconstructsEveryTrainingShape)
 	save(*shapeCollection(5, 5, Eigen::Matrix4d::Identity()), "old.orb");
 	fs::rename(m_dir / "old.orb", m_dir / "shape.orb.bak");
 
-	LogCapture log;
+	LogCapture log("AnatomyPlugin.GenerateLinearShapeModel");
 	GenerateLinearShapeModel algorithm(m_mean.get());
 	std::vector<double> progress;
 	algorithm.progress.connect([&](double f) { progress.push_back(f); });
@@ -373,7 +366,7 @@ TEST_F(ShapeModelFiles, UpdatedMeanSettlesOnTheTrainingMean)
 
 TEST_F(ShapeModelFiles, TooFewUsableShapesFail)
 {
-	LogCapture log;
+	LogCapture log("AnatomyPlugin.GenerateLinearShapeModel");
 	auto fails = [&](GenerateLinearShapeModel& algorithm, int status, const std::string& message) {
 		log.records.clear();
 		algorithm.compute();
