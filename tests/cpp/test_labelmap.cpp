@@ -457,31 +457,84 @@ TEST(LabelStatistics, RunsAlongRowsAndTypesAgree)
 TEST(LabelMask, CropHasAZeroRimEvenAtTheBorder)
 {
     const auto v = randomVolume<std::int16_t>(9, 8, 6, {0, 3, 3, -2}, 11);
+    const LabelVolumeRef ref{VoxelType::Int16, v.data.data(), v.nx, v.ny, v.nz};
     for (const LabelStatistics& s : computeLabelStatistics(v.view()))
     {
-        const LabelMask mask = cropLabelMask(v.view(), s);
-        EXPECT_EQ(mask.offset, (s.boxMin - Eigen::Vector3i::Ones()).eval());
-        EXPECT_EQ(mask.dims, (s.boxMax - s.boxMin + Eigen::Vector3i::Constant(3)).eval());
+        const MaskRegion region = maskRegion(s.boxMin, s.boxMax);
+        EXPECT_EQ(region.offset, (s.boxMin - Eigen::Vector3i::Ones()).eval());
+        EXPECT_EQ(region.dims, (s.boxMax - s.boxMin + Eigen::Vector3i::Constant(3)).eval());
+        std::vector<std::uint8_t> mask(region.voxelCount(), 0);
+        markLabel(ref, s.label, s.boxMin, s.boxMax, region, mask.data());
         std::int64_t ones = 0;
-        for (int z = 0; z < mask.dims.z(); ++z)
-            for (int y = 0; y < mask.dims.y(); ++y)
-                for (int x = 0; x < mask.dims.x(); ++x)
+        std::size_t i = 0;
+        for (int z = 0; z < region.dims.z(); ++z)
+            for (int y = 0; y < region.dims.y(); ++y)
+                for (int x = 0; x < region.dims.x(); ++x, ++i)
                 {
-                    const Eigen::Vector3i p = mask.offset + Eigen::Vector3i(x, y, z);
-                    const bool rim = x == 0 || y == 0 || z == 0 || x == mask.dims.x() - 1 || y == mask.dims.y() - 1 ||
-                                     z == mask.dims.z() - 1;
+                    const Eigen::Vector3i p = region.offset + Eigen::Vector3i(x, y, z);
+                    const bool rim = x == 0 || y == 0 || z == 0 || x == region.dims.x() - 1 ||
+                                     y == region.dims.y() - 1 || z == region.dims.z() - 1;
                     const std::uint8_t expected = !rim && v.get(p.x(), p.y(), p.z()) == s.label ? 1 : 0;
-                    ASSERT_EQ(mask.at(x, y, z), expected) << p.transpose();
-                    ones += mask.at(x, y, z);
+                    ASSERT_EQ(mask[i], expected) << p.transpose();
+                    ones += mask[i];
                 }
         EXPECT_EQ(ones, s.voxelCount);
     }
 
-    const LabelVolumeRef ref{VoxelType::Int16, v.data.data(), v.nx, v.ny, v.nz};
-    EXPECT_EQ(cropLabelMask(ref, 3, {0, 0, 0}, {0, 0, 0}).data.size(), 27u);
-    EXPECT_THROW(cropLabelMask(v.view(), 3, {0, 0, 0}, {9, 0, 0}), std::invalid_argument);
-    EXPECT_THROW(cropLabelMask(v.view(), 3, {2, 0, 0}, {1, 0, 0}), std::invalid_argument);
-    EXPECT_THROW(cropLabelMask(v.view(), 3, {-1, 0, 0}, {1, 0, 0}), std::invalid_argument);
+    std::vector<std::uint8_t> buffer(1000, 0);
+    auto mark = [&](Eigen::Vector3i lo, Eigen::Vector3i hi) { markLabel(ref, 3, lo, hi, maskRegion(lo, hi), buffer.data()); };
+    EXPECT_NO_THROW(mark({0, 0, 0}, {0, 0, 0}));
+    EXPECT_THROW(mark({0, 0, 0}, {9, 0, 0}), std::invalid_argument);
+    EXPECT_THROW(mark({2, 0, 0}, {1, 0, 0}), std::invalid_argument);
+    EXPECT_THROW(mark({-1, 0, 0}, {1, 0, 0}), std::invalid_argument);
+}
+
+TEST(LabelMask, MarkingJoinsLabelsAndRefusesBoxesOutsideTheRegion)
+{
+    const auto v = randomVolume<std::uint16_t>(7, 6, 5, {0, 4, 9, 300}, 3);
+    const LabelVolumeRef ref{VoxelType::UInt16, v.data.data(), v.nx, v.ny, v.nz};
+    const Eigen::Vector3i lo(1, 1, 1), hi(5, 4, 3);
+    const MaskRegion region = maskRegion(lo, hi);
+    std::vector<std::uint8_t> mask(region.voxelCount(), 0);
+    markLabel(ref, 4, lo, hi, region, mask.data());
+    markLabel(ref, 300, lo, hi, region, mask.data());
+    markLabel(ref, 70000, lo, hi, region, mask.data());  // beyond the voxel type: marks nothing
+    for (int z = 0; z < region.dims.z(); ++z)
+        for (int y = 0; y < region.dims.y(); ++y)
+            for (int x = 0; x < region.dims.x(); ++x)
+            {
+                const Eigen::Vector3i p = region.offset + Eigen::Vector3i(x, y, z);
+                const bool inBox = (p.array() >= lo.array()).all() && (p.array() <= hi.array()).all();
+                const auto value = v.get(p.x(), p.y(), p.z());
+                const std::size_t i = (static_cast<std::size_t>(z) * region.dims.y() + y) * region.dims.x() + x;
+                ASSERT_EQ(mask[i], inBox && (value == 4 || value == 300) ? 1 : 0) << p.transpose();
+            }
+
+    const MaskRegion planar = maskRegion({2, 3, 0}, {4, 3, 0}, true);
+    EXPECT_EQ(planar.offset, Eigen::Vector3i(1, 2, 0));
+    EXPECT_EQ(planar.dims, Eigen::Vector3i(5, 3, 1));
+    EXPECT_THROW(markLabel(ref, 4, lo, hi, maskRegion({2, 2, 2}, {3, 3, 3}), mask.data()), std::invalid_argument);
+    EXPECT_THROW(markLabel(ref, 4, lo, {7, 4, 3}, maskRegion(lo, {7, 4, 3}), mask.data()), std::invalid_argument);
+}
+
+TEST(MaskSurface, SetVoxelsOnTheMaskBorderCloseAndAnyNonZeroValueCounts)
+{
+    // Without a rim of zeros the surface must still close over the mask's six sides.
+    auto v = randomVolume<std::uint8_t>(9, 7, 6, {0, 1, 1, 200}, 21);
+    SurfaceScratch scratch;
+    const SurfaceMesh mesh = extractMaskSurface(v.view(), scratch);
+    EXPECT_TRUE(analyzeTopology(mesh).isClosedManifold());
+    for (std::uint8_t& voxel : v.data)
+        voxel = voxel != 0 ? 5 : 0;
+    expectVerticesOnLabelBoundary(v, mesh, std::uint8_t{5});
+    expectSameMesh(mesh, extractLabelSurfaces(v.view()).at(5));
+
+    // The scratch keeps nothing that changes the next result.
+    const SurfaceMesh again = extractMaskSurface(v.view(), scratch);
+    expectSameMesh(mesh, again);
+    Volume<> empty(4, 3, 2);
+    EXPECT_TRUE(extractMaskSurface(empty.view(), scratch).faces.empty());
+    EXPECT_THROW(extractMaskSurface(LabelVolumeView<std::uint8_t>{nullptr, 2, 2, 2}, scratch), std::invalid_argument);
 }
 
 TEST(MeshQuality, DetectsEveryKindOfDefect)

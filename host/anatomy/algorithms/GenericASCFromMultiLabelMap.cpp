@@ -76,63 +76,33 @@ std::vector<NamedGroup> groupByName(const std::vector<LabelStatistics>& stats, c
 	return groups;
 }
 
-/// Mask and surface of a group of several labels: their masks joined over the merged box.
-void buildJoinedGroup(const LabelVolumeRef& volume, const NamedGroup& named, LabelGroup& group, int threads)
+/// Mask and surface of a group: its labels marked into one image over their joined box, then meshed.
+LabelGroup gatherGroup(const LabelVolumeRef& volume, const NamedGroup& named, const VoxelFrame& frame,
+                       LabelMap::SurfaceScratch& scratch)
 {
-	const auto& box = group.statistics;
+	LabelGroup group;
+	group.name = named.name;
+	group.statistics = mergeStatistics(named.parts);
+	group.region = LabelMap::maskRegion(group.statistics.boxMin, group.statistics.boxMax, frame.is2D);
+	group.mask = std::make_shared<SharedImage>(PixelType::UInt8, group.region.dims, frame.spacing, Modality::LABEL);
+	auto* voxels = group.mask->typedData<std::uint8_t>();
 	for (const LabelStatistics& part : named.parts)
-	{
-		auto mask = LabelMap::cropLabelMask(volume, part.label, box.boxMin, box.boxMax);
-		if (group.mask.data.empty())
-			group.mask = std::move(mask);
-		else
-			for (std::size_t i = 0; i < mask.data.size(); ++i)
-				group.mask.data[i] |= mask.data[i];
-	}
-	LabelMap::LabelVolumeView<std::uint8_t> view{group.mask.data.data(), group.mask.dims.x(), group.mask.dims.y(),
-	                                             group.mask.dims.z()};
-	auto surfaces = LabelMap::extractLabelSurfaces(view, std::vector<std::int64_t>{1}, threads);
-	group.surface = std::move(surfaces.at(1));
-	const Eigen::Vector3d offset = group.mask.offset.cast<double>();
-	for (Eigen::Vector3d& v : group.surface.vertices)
-		v += offset;
+		LabelMap::markLabel(volume, part.label, part.boxMin, part.boxMax, group.region, voxels);
+	const Eigen::Vector3i& dims = group.region.dims;
+	group.surface = LabelMap::extractMaskSurface({voxels, dims.x(), dims.y(), dims.z()}, scratch);
+	return group;
 }
 
-std::vector<LabelGroup> buildGroups(const LabelVolumeRef& volume, const std::vector<NamedGroup>& named, int threads)
-{
-	std::vector<std::int64_t> singleLabels;
-	for (const NamedGroup& g : named)
-		if (g.parts.size() == 1)
-			singleLabels.push_back(g.parts.front().label);
-	// one pass over the volume meshes every label that forms a structure on its own
-	auto surfaces = LabelMap::visitLabelVolume(volume, [&](const auto& view) {
-		return LabelMap::extractLabelSurfaces(view, singleLabels, threads);
-	});
-
-	// groups are independent of each other: one task each, reading the volume and its own surface
-	std::vector<LabelGroup> groups(named.size());
-	LabelMap::runTasks(named.size(), threads, [&](std::size_t i, int) {
-		LabelGroup& group = groups[i];
-		group.name = named[i].name;
-		group.statistics = mergeStatistics(named[i].parts);
-		if (named[i].parts.size() > 1)
-		{
-			buildJoinedGroup(volume, named[i], group, 1);
-			return;
-		}
-		const std::int64_t label = named[i].parts.front().label;
-		group.mask = LabelMap::cropLabelMask(volume, label, group.statistics.boxMin, group.statistics.boxMax);
-		group.surface = std::move(surfaces.at(label));
-	});
-	return groups;
-}
-
-std::vector<std::unique_ptr<GenericAnatomicalStructure>> buildStructures(std::vector<LabelGroup>&& groups,
+/// Groups are independent of each other: one task each, reading the volume and writing its own structure.
+std::vector<std::unique_ptr<GenericAnatomicalStructure>> buildStructures(const LabelVolumeRef& volume,
+                                                                         const std::vector<NamedGroup>& named,
                                                                          const VoxelFrame& frame, int threads)
 {
-	std::vector<std::unique_ptr<GenericAnatomicalStructure>> structures(groups.size());
-	LabelMap::runTasks(groups.size(), threads, [&](std::size_t i, int) {
-		structures[i] = buildLabelStructure(std::move(groups[i]), frame);
+	std::vector<std::unique_ptr<GenericAnatomicalStructure>> structures(named.size());
+	std::vector<LabelMap::SurfaceScratch> scratch(static_cast<std::size_t>(LabelMap::workerCount(named.size(), threads)));
+	LabelMap::runTasks(named.size(), threads, [&](std::size_t i, int worker) {
+		structures[i] = buildLabelStructure(gatherGroup(volume, named[i], frame, scratch[static_cast<std::size_t>(worker)]),
+		                                    frame);
 	});
 	return structures;
 }
@@ -172,7 +142,7 @@ void GenericASCFromMultiLabelMap::compute()
 	const VoxelFrame frame{m_images->matrixToWorld(), image->spacing(), image->is2D()};
 
 	auto stats = LabelMap::computeLabelStatistics(volume, threads);
-	auto groups = buildGroups(volume, groupByName(stats, m_labels, onlyConfiguredLabels), threads);
+	auto structures = buildStructures(volume, groupByName(stats, m_labels, onlyConfiguredLabels), frame, threads);
 
 	std::unique_ptr<GenericASC> created;
 	GenericASC* collection = m_target;
@@ -182,7 +152,7 @@ void GenericASCFromMultiLabelMap::compute()
 		created->setName(m_images->name());
 		collection = created.get();
 	}
-	for (auto& structure : buildStructures(std::move(groups), frame, threads))
+	for (auto& structure : structures)
 	{
 		const std::string name = structure->identifier();
 		if (!collection->addAnatomicalStructure(std::move(structure)))

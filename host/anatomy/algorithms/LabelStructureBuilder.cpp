@@ -43,39 +43,25 @@ Eigen::Matrix4d translation(const Eigen::Vector3d& t)
 }
 
 /// Takes the surface over in place: a large label's surface runs to tens of megabytes.
-std::unique_ptr<Mesh> worldMesh(LabelMap::SurfaceMesh&& surface, const VoxelFrame& frame)
+std::unique_ptr<Mesh> worldMesh(LabelMap::SurfaceMesh&& surface, const Eigen::Vector3i& offset, const VoxelFrame& frame)
 {
+	const Eigen::Vector3d shift = offset.cast<double>();
 	for (Eigen::Vector3d& v : surface.vertices)
-		v = frame.toWorld(v);
+		v = frame.toWorld(v + shift);
 	if (frame.mirrors())
 		for (Eigen::Vector3i& f : surface.faces)
 			std::swap(f[1], f[2]);
 	return std::make_unique<Mesh>(std::move(surface.vertices), std::move(surface.faces));
 }
 
-/// The crop pads every axis, so a planar label gets empty slices above and below its plane; its
-/// mask keeps only the plane, so that it stays a 2-D image like the one it came from.
-LabelMap::LabelMask planeOf(const LabelMap::LabelMask& mask)
+std::unique_ptr<SharedImageSet> maskImage(std::shared_ptr<SharedImage> mask, const Eigen::Vector3i& offset,
+                                          const VoxelFrame& frame)
 {
-	if (mask.dims.z() != 3)
-		return mask;
-	LabelMap::LabelMask plane;
-	plane.dims = Eigen::Vector3i(mask.dims.x(), mask.dims.y(), 1);
-	plane.offset = mask.offset + Eigen::Vector3i::UnitZ();
-	const auto sliceSize = static_cast<std::ptrdiff_t>(mask.dims.x()) * mask.dims.y();
-	plane.data.assign(mask.data.begin() + sliceSize, mask.data.begin() + 2 * sliceSize);
-	return plane;
-}
-
-std::unique_ptr<SharedImageSet> maskImage(const LabelMap::LabelMask& mask, const VoxelFrame& frame)
-{
-	auto image = std::make_shared<SharedImage>(PixelType::UInt8, mask.dims, frame.spacing, Modality::LABEL);
-	std::copy(mask.data.begin(), mask.data.end(), image->typedData<std::uint8_t>());
 	auto set = std::make_unique<SharedImageSet>();
-	set->add(std::move(image));
+	set->add(std::move(mask));
 	set->setModality(Modality::LABEL);
-	// the crop's first voxel sits at the mask offset of the label image
-	set->setMatrixToWorld(frame.matrix * translation(frame.spacing.cwiseProduct(mask.offset.cast<double>())));
+	// the mask's first voxel sits at its offset in the label image
+	set->setMatrixToWorld(frame.matrix * translation(frame.spacing.cwiseProduct(offset.cast<double>())));
 	return set;
 }
 
@@ -130,9 +116,8 @@ std::unique_ptr<GenericAnatomicalStructure> buildLabelStructure(LabelGroup&& gro
 	const Eigen::Vector3d centroid = frame.toWorld(group.statistics.centroid);
 	s->setMatrixToWorld(translation(centroid), false);
 
-	s->meshes.set(kSegmentation, worldMesh(std::move(group.surface), frame));
-	auto mask = frame.is2D ? maskImage(planeOf(group.mask), frame) : maskImage(group.mask, frame);
-	if (auto* entry = s->images.set(kSegmentation, std::move(mask)))
+	s->meshes.set(kSegmentation, worldMesh(std::move(group.surface), group.region.offset, frame));
+	if (auto* entry = s->images.set(kSegmentation, maskImage(std::move(group.mask), group.region.offset, frame)))
 	{
 		const std::int64_t count = group.statistics.voxelCount;
 		if (count <= INT_MAX)

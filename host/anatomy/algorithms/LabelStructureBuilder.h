@@ -4,6 +4,7 @@
 #include "anatomy/labelmap/LabelStatistics.h"
 #include "anatomy/labelmap/LabelSurface.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
+#include "data/SharedImage.h"
 
 #include <Eigen/Core>
 
@@ -31,8 +32,9 @@ struct LabelGroup
 {
 	std::string name;
 	LabelMap::LabelStatistics statistics;    // label field unused after merging
-	LabelMap::LabelMask mask;
-	LabelMap::SurfaceMesh surface;           // index coordinates
+	LabelMap::MaskRegion region;             // where the mask lies in the label image
+	std::shared_ptr<SharedImage> mask;       // label modality, the image's spacing
+	LabelMap::SurfaceMesh surface;           // index coordinates of the mask
 };
 
 /// Merges statistics of labels that share a name: counts add up, centroids weigh by count, boxes join.

@@ -1,32 +1,31 @@
 #pragma once
 
-// The two ways of finding the vertex that an earlier cell already made on a grid edge while one
-// label's mesh is assembled (cells arrive in (z, y, x) order). Both offer
-//     std::uint32_t vertex(x, y, z, axis, next, created)
-// for the edge from voxel (x, y, z) along `axis`: an edge seen for the first time is given `next`
-// and `created` is set. Each thread keeps one of each and reuses it for all the labels it builds.
+// The two ways of remembering the vertex on each crossed grid edge while one surface is assembled.
+// Cells arrive in (z, y, x) order, and the first cell to contain an edge makes its vertex (see
+// ownsEdge in MaskSurface.cpp); the later ones look it up. Both tables offer
+//     std::uint32_t& slot(x, y, z, axis)
+// for the edge from voxel (x, y, z) along `axis`, which the first cell sets and the later ones read.
+// Each thread keeps one of each and reuses it for all the surfaces it builds.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace Orbitane::LabelMap
 {
-    // Dense slots for the two voxel planes that the current plane of cells touches, over the
-    // label's x-y extent. Planes alternate by parity and each slot remembers the label pass and
-    // plane that wrote it, so nothing is ever cleared. Fastest, but its size follows the label's
-    // extent, so it is only used where that is not much larger than the surface.
+    // Dense slots for the two voxel planes that the current plane of cells touches, over the x-y
+    // extent x0..x1, y0..y1. Planes alternate by z parity: by the time a plane's slots are written
+    // again, no cell that reads them remains, so nothing is ever cleared. Fastest, but its size
+    // follows the extent, so it is only used where that is not much larger than the surface.
     class EdgeVertexPlanes
     {
     public:
-        // Slots needed for vertices with x in [x0, x1] and y in [y0, y1].
         static std::size_t slotsFor(int x0, int x1, int y0, int y1)
         {
             return 2 * 3 * static_cast<std::size_t>(x1 - x0 + 1) * static_cast<std::size_t>(y1 - y0 + 1);
         }
 
-        void startLabel(int x0, int x1, int y0, int y1)
+        void start(int x0, int x1, int y0, int y1)
         {
             x0_ = x0;
             y0_ = y0;
@@ -35,50 +34,31 @@ namespace Orbitane::LabelMap
             const std::size_t needed = slotsFor(x0, x1, y0, y1);
             if (slots_.size() < needed)
                 slots_.resize(needed);
-            if (++pass_ == 0)  // wrapped: stale stamps could match again
-            {
-                std::fill(slots_.begin(), slots_.end(), Slot{});
-                pass_ = 1;
-            }
         }
 
-        std::uint32_t vertex(int x, int y, int z, int axis, std::uint32_t next, bool& created)
+        std::uint32_t& slot(int x, int y, int z, int axis)
         {
-            const std::size_t index =
-                ((static_cast<std::size_t>(z & 1) * height_ + static_cast<std::size_t>(y - y0_)) * width_ +
-                 static_cast<std::size_t>(x - x0_)) * 3 +
-                static_cast<std::size_t>(axis);
-            Slot& slot = slots_[index];
-            created = slot.pass != pass_ || slot.plane != z;
-            if (created)
-                slot = {pass_, z, next};
-            return slot.vertex;
+            return slots_[((static_cast<std::size_t>(z & 1) * height_ + static_cast<std::size_t>(y - y0_)) * width_ +
+                           static_cast<std::size_t>(x - x0_)) * 3 +
+                          static_cast<std::size_t>(axis)];
         }
 
     private:
-        struct Slot
-        {
-            std::uint32_t pass = 0;
-            int plane = 0;
-            std::uint32_t vertex = 0;
-        };
-
         int x0_ = 0;
         int y0_ = 0;
         std::size_t width_ = 0;
         std::size_t height_ = 0;
-        std::uint32_t pass_ = 0;
-        std::vector<Slot> slots_;
+        std::vector<std::uint32_t> slots_;
     };
 
-    // Open addressing over linear grid indices, sized to twice the label's vertex count, so its
-    // memory follows the surface whatever the label's extent. A window of `capacity` consecutive
-    // keys keeps its order in the table and only whole windows are scattered, so neighbouring
-    // cells still find their edges in neighbouring slots.
+    // Open addressing over linear grid indices, sized to twice the vertex count, so its memory
+    // follows the surface whatever the extent. A window of `capacity` consecutive keys keeps its
+    // order in the table and only whole windows are scattered, so neighbouring cells still find
+    // their edges in neighbouring slots.
     class EdgeVertexHash
     {
     public:
-        void startLabel(int nx, int ny, std::size_t vertices)
+        void start(int nx, int ny, std::size_t vertices)
         {
             strideX_ = static_cast<std::uint64_t>(nx) + 2;  // voxel coordinates -1 .. n
             strideY_ = static_cast<std::uint64_t>(ny) + 2;
@@ -93,7 +73,8 @@ namespace Orbitane::LabelMap
             values_.resize(capacity);
         }
 
-        std::uint32_t vertex(int x, int y, int z, int axis, std::uint32_t next, bool& created)
+        // Finds the edge's slot, or claims a free one for it.
+        std::uint32_t& slot(int x, int y, int z, int axis)
         {
             const std::uint64_t key =
                 ((static_cast<std::uint64_t>(z + 1) * strideY_ + static_cast<std::uint64_t>(y + 1)) * strideX_ +
@@ -104,12 +85,7 @@ namespace Orbitane::LabelMap
             std::size_t pos = static_cast<std::size_t>((key + ((window * 0x9E3779B97F4A7C15ull) >> 32)) & mask);
             while (keys_[pos] != key && keys_[pos] != empty)
                 pos = (pos + 1) & mask;
-            created = keys_[pos] == empty;
-            if (created)
-            {
-                keys_[pos] = key;
-                values_[pos] = next;
-            }
+            keys_[pos] = key;
             return values_[pos];
         }
 

@@ -1,5 +1,6 @@
 #include "anatomy/labelmap/LabelMask.h"
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -21,47 +22,52 @@ namespace Orbitane::LabelMap
                     throw std::invalid_argument("label box " + describe(boxMin) + " - " + describe(boxMax) +
                                                 " is empty or outside the volume of size " + describe(size));
         }
+
+        void checkRegion(const MaskRegion& region, const Eigen::Vector3i& boxMin, const Eigen::Vector3i& boxMax)
+        {
+            const Eigen::Vector3i end = region.offset + region.dims;
+            for (int a = 0; a < 3; ++a)
+                if (boxMin[a] < region.offset[a] || boxMax[a] >= end[a])
+                    throw std::invalid_argument("label box " + describe(boxMin) + " - " + describe(boxMax) +
+                                                " does not fit in the mask at " + describe(region.offset) +
+                                                " of size " + describe(region.dims));
+        }
+
+        template <LabelVoxel T>
+        void markTyped(const LabelVolumeView<T>& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
+                       const Eigen::Vector3i& boxMax, const MaskRegion& region, std::uint8_t* out)
+        {
+            validateVolume(volume);
+            checkBox(volume, boxMin, boxMax);
+            checkRegion(region, boxMin, boxMax);
+            if (label < std::numeric_limits<T>::min() || label > std::numeric_limits<T>::max())
+                return;  // no voxel of this type can hold it
+            const auto value = static_cast<T>(label);
+            const int width = boxMax.x() - boxMin.x() + 1;
+            for (int z = boxMin.z(); z <= boxMax.z(); ++z)
+                for (int y = boxMin.y(); y <= boxMax.y(); ++y)
+                {
+                    const T* row = volume.row(y, z) + boxMin.x();
+                    std::uint8_t* target =
+                        out + ((static_cast<std::size_t>(z - region.offset.z()) * static_cast<std::size_t>(region.dims.y()) +
+                                static_cast<std::size_t>(y - region.offset.y())) *
+                                   static_cast<std::size_t>(region.dims.x()) +
+                               static_cast<std::size_t>(boxMin.x() - region.offset.x()));
+                    for (int x = 0; x < width; ++x)
+                        target[x] |= static_cast<std::uint8_t>(row[x] == value);
+                }
+        }
     }
 
-    template <LabelVoxel T>
-    LabelMask cropLabelMask(const LabelVolumeView<T>& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
-                            const Eigen::Vector3i& boxMax)
+    MaskRegion maskRegion(const Eigen::Vector3i& boxMin, const Eigen::Vector3i& boxMax, bool planar)
     {
-        validateVolume(volume);
-        checkBox(volume, boxMin, boxMax);
-        LabelMask mask;
-        mask.offset = boxMin - Eigen::Vector3i::Ones();
-        mask.dims = boxMax - boxMin + Eigen::Vector3i::Constant(3);
-        mask.data.assign(static_cast<std::size_t>(mask.dims.x()) * static_cast<std::size_t>(mask.dims.y()) *
-                             static_cast<std::size_t>(mask.dims.z()),
-                         0);
-        // The box lies inside the volume, so only the one-voxel rim stays at zero.
-        for (int z = boxMin.z(); z <= boxMax.z(); ++z)
-            for (int y = boxMin.y(); y <= boxMax.y(); ++y)
-            {
-                const T* row = volume.row(y, z);
-                std::uint8_t* out = mask.data.data() +
-                                    ((static_cast<std::size_t>(z - mask.offset.z()) * static_cast<std::size_t>(mask.dims.y()) +
-                                      static_cast<std::size_t>(y - mask.offset.y())) *
-                                         static_cast<std::size_t>(mask.dims.x()) +
-                                     static_cast<std::size_t>(boxMin.x() - mask.offset.x()));
-                for (int x = boxMin.x(); x <= boxMax.x(); ++x)
-                    *out++ = static_cast<std::int64_t>(row[x]) == label ? 1 : 0;
-            }
-        return mask;
+        const Eigen::Vector3i margin(1, 1, planar ? 0 : 1);
+        return {boxMin - margin, boxMax - boxMin + Eigen::Vector3i::Ones() + 2 * margin};
     }
 
-    LabelMask cropLabelMask(const LabelVolumeRef& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
-                            const Eigen::Vector3i& boxMax)
+    void markLabel(const LabelVolumeRef& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
+                   const Eigen::Vector3i& boxMax, const MaskRegion& region, std::uint8_t* out)
     {
-        return visitLabelVolume(volume,
-                                [&](const auto& view) { return cropLabelMask(view, label, boxMin, boxMax); });
+        visitLabelVolume(volume, [&](const auto& view) { markTyped(view, label, boxMin, boxMax, region, out); });
     }
-
-    template LabelMask cropLabelMask(const LabelVolumeView<std::uint8_t>&, std::int64_t, const Eigen::Vector3i&, const Eigen::Vector3i&);
-    template LabelMask cropLabelMask(const LabelVolumeView<std::int8_t>&, std::int64_t, const Eigen::Vector3i&, const Eigen::Vector3i&);
-    template LabelMask cropLabelMask(const LabelVolumeView<std::uint16_t>&, std::int64_t, const Eigen::Vector3i&, const Eigen::Vector3i&);
-    template LabelMask cropLabelMask(const LabelVolumeView<std::int16_t>&, std::int64_t, const Eigen::Vector3i&, const Eigen::Vector3i&);
-    template LabelMask cropLabelMask(const LabelVolumeView<std::uint32_t>&, std::int64_t, const Eigen::Vector3i&, const Eigen::Vector3i&);
-    template LabelMask cropLabelMask(const LabelVolumeView<std::int32_t>&, std::int64_t, const Eigen::Vector3i&, const Eigen::Vector3i&);
 }

@@ -1,47 +1,39 @@
 #pragma once
 
-// The binary mask of one label, cropped to the label's bounding box grown by one voxel on every
-// side. The margin is padded with zeros where it reaches beyond the volume instead of being clamped,
-// so that every crop has a background rim on all six sides (a closed surface can be traced on it,
-// and the offset arithmetic never depends on where the label sits).
+// The binary mask of one label (or of several joined), cropped to the bounding box grown by one
+// voxel on every side. The margin is padded with zeros where it reaches beyond the volume instead of
+// being clamped, so that every mask has a background rim (a closed surface can be traced on it, and
+// the offset arithmetic never depends on where the label sits).
 
-#include "anatomy/labelmap/LabelStatistics.h"
 #include "anatomy/labelmap/LabelVolume.h"
 
 #include <Eigen/Core>
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace Orbitane::LabelMap
 {
-    struct LabelMask
+    // Where a mask lies in the volume: its first voxel's volume index and its size.
+    struct MaskRegion
     {
-        std::vector<std::uint8_t> data;                    // 1 = label, 0 = anything else; x fastest
-        Eigen::Vector3i dims = Eigen::Vector3i::Zero();    // box extent + 2 on each axis
-        Eigen::Vector3i offset = Eigen::Vector3i::Zero();  // volume index of data[0], i.e. boxMin - 1
+        Eigen::Vector3i offset = Eigen::Vector3i::Zero();
+        Eigen::Vector3i dims = Eigen::Vector3i::Zero();
 
-        std::uint8_t at(int x, int y, int z) const
+        std::size_t voxelCount() const
         {
-            return data[(static_cast<std::size_t>(z) * static_cast<std::size_t>(dims.y()) + static_cast<std::size_t>(y)) *
-                            static_cast<std::size_t>(dims.x()) +
-                        static_cast<std::size_t>(x)];
+            return static_cast<std::size_t>(dims.x()) * static_cast<std::size_t>(dims.y()) *
+                   static_cast<std::size_t>(dims.z());
         }
     };
 
-    // boxMin/boxMax: inclusive voxel bounds inside the volume (usually the label's statistics); voxels
-    // of the label outside the box are not included. Throws std::invalid_argument for a box that is
-    // empty or leaves the volume.
-    template <LabelVoxel T>
-    LabelMask cropLabelMask(const LabelVolumeView<T>& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
-                            const Eigen::Vector3i& boxMax);
+    // The box grown by one voxel on every side; a planar mask (of a 2-D image) grows in x and y only.
+    MaskRegion maskRegion(const Eigen::Vector3i& boxMin, const Eigen::Vector3i& boxMax, bool planar = false);
 
-    template <LabelVoxel T>
-    LabelMask cropLabelMask(const LabelVolumeView<T>& volume, const LabelStatistics& statistics)
-    {
-        return cropLabelMask(volume, statistics.label, statistics.boxMin, statistics.boxMax);
-    }
-
-    LabelMask cropLabelMask(const LabelVolumeRef& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
-                            const Eigen::Vector3i& boxMax);
+    // Sets to 1 the voxels of `out`, laid out as `region` (x fastest), where the volume holds `label`
+    // inside the box, and leaves the others as they are, so that marking several labels into one
+    // zeroed buffer gives the mask of their union. Throws std::invalid_argument for a box that is
+    // empty, leaves the volume or does not fit in the region.
+    void markLabel(const LabelVolumeRef& volume, std::int64_t label, const Eigen::Vector3i& boxMin,
+                   const Eigen::Vector3i& boxMax, const MaskRegion& region, std::uint8_t* out);
 }

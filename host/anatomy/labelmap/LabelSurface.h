@@ -14,14 +14,12 @@
 // Surface nets with per-component vertex splitting were rejected: a cell whose single surface piece
 // meets one ambiguous face twice still gives an edge shared by four quads.
 //
-// Speed: one pass over the volume finds the cells whose eight corners are not all equal and files
-// each of them under every label it contains; each label's mesh is then built from its own cells
-// only, so the cost beyond the single pass is proportional to the surfaces. Both stages run on
-// several threads and merge in a fixed order, so the result is the same for any thread count.
+// Speed: the statistics pass gives each label's bounding box; each label is then meshed from its mask
+// cropped to that box (see MaskSurface.h), labels in parallel, so the cost beyond one pass over the
+// volume follows the labels' boxes. The result is the same for any thread count.
 
 #include "anatomy/labelmap/LabelVolume.h"
-
-#include <Eigen/Core>
+#include "anatomy/labelmap/MaskSurface.h"
 
 #include <cstdint>
 #include <map>
@@ -29,14 +27,6 @@
 
 namespace Orbitane::LabelMap
 {
-    struct SurfaceMesh
-    {
-        // Voxel index coordinates (x, y, z), voxel centres at integer coordinates.
-        std::vector<Eigen::Vector3d> vertices;
-        // Counter-clockwise seen from outside the label (outward normals by the right-hand rule).
-        std::vector<Eigen::Vector3i> faces;
-    };
-
     // One mesh per non-zero label value present in the volume. threads = 0 uses all hardware threads.
     template <LabelVoxel T>
     std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeView<T>& volume, int threads = 0);

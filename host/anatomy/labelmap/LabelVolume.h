@@ -74,6 +74,29 @@ namespace Orbitane::LabelMap
     };
 
     template <LabelVoxel T>
+    constexpr VoxelType voxelTypeOf()
+    {
+        if constexpr (std::same_as<T, std::uint8_t>)
+            return VoxelType::UInt8;
+        else if constexpr (std::same_as<T, std::int8_t>)
+            return VoxelType::Int8;
+        else if constexpr (std::same_as<T, std::uint16_t>)
+            return VoxelType::UInt16;
+        else if constexpr (std::same_as<T, std::int16_t>)
+            return VoxelType::Int16;
+        else if constexpr (std::same_as<T, std::uint32_t>)
+            return VoxelType::UInt32;
+        else
+            return VoxelType::Int32;
+    }
+
+    template <LabelVoxel T>
+    LabelVolumeRef refOf(const LabelVolumeView<T>& view)
+    {
+        return {voxelTypeOf<T>(), view.data, view.nx, view.ny, view.nz};
+    }
+
+    template <LabelVoxel T>
     LabelVolumeView<T> typedView(const LabelVolumeRef& ref)
     {
         return {static_cast<const T*>(ref.data), ref.nx, ref.ny, ref.nz};
