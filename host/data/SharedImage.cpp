@@ -1,5 +1,7 @@
 #include "data/SharedImage.h"
 
+#include "core/FreshPages.h"
+
 #include <fmt/format.h>
 
 #include <limits>
@@ -48,8 +50,12 @@ double typedValue(const SharedImage& image, std::int64_t index)
 }
 
 SharedImage::SharedImage(PixelType type, Eigen::Vector3i dims, Eigen::Vector3d spacing, Modality modality)
-    : m_type(type), m_dims(dims), m_spacing(spacing), m_modality(modality), m_buffer(bufferSize(type, dims))
+    : m_type(type), m_dims(dims), m_spacing(spacing), m_modality(modality)
 {
+	const std::size_t size = bufferSize(type, dims);
+	m_buffer.reserve(size);
+	mapPagesForWriting(m_buffer.data(), size);
+	m_buffer.resize(size);
 }
 
 double SharedImage::valueAt(std::int64_t index) const

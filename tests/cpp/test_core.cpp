@@ -1,4 +1,5 @@
 #include "core/Configurable.h"
+#include "core/FreshPages.h"
 #include "core/Log.h"
 #include "core/Parameter.h"
 #include "core/Properties.h"
@@ -610,4 +611,18 @@ TEST(String, ContainsIsCaseSensitiveAndAcceptsTheEmptyPart)
 	EXPECT_FALSE(String::contains("ab", "abc"));
 }
 
+}
+
+TEST(FreshPages, MappingAheadKeepsWhatABufferHoldsAndLeavesItWritable)
+{
+	// A hint about pages must never touch their contents, whether the buffer starts on a page
+	// boundary or not, and sizes below a page or of nothing are fine.
+	std::vector<unsigned char> buffer(5 * 4096 + 123);
+	for (std::size_t i = 0; i < buffer.size(); ++i)
+		buffer[i] = static_cast<unsigned char>(i * 7 + 1);
+	for (const std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{4095}})
+		for (const std::size_t bytes : {std::size_t{0}, std::size_t{10}, buffer.size() - offset})
+			Orbitane::mapPagesForWriting(buffer.data() + offset, bytes);
+	for (std::size_t i = 0; i < buffer.size(); ++i)
+		ASSERT_EQ(buffer[i], static_cast<unsigned char>(i * 7 + 1)) << i;
 }

@@ -1,5 +1,6 @@
 #include "anatomy/labelmap/MaskSurface.h"
 
+#include "core/FreshPages.h"
 #include "anatomy/labelmap/SurfaceCases.h"
 
 #include <algorithm>
@@ -312,6 +313,8 @@ namespace Orbitane::LabelMap
             throw std::runtime_error("label surface has too many vertices for 32-bit face indices");
         mesh.vertices.reserve(size.vertices());
         mesh.faces.reserve(size.triangles);
+        mapPagesForWriting(mesh.vertices.data(), size.vertices() * sizeof(Eigen::Vector3d));
+        mapPagesForWriting(mesh.faces.data(), size.triangles * sizeof(Eigen::Vector3i));
 
         // Dense planes unless the mask's extent dwarfs its surface (scattered voxels, a large thin
         // shell in a 2-D image): then the hash keeps memory proportional to the surface.
