@@ -132,10 +132,13 @@ public:
 	}
 
 	/// The whole dictionary is converted, and null objects refused, before the store is touched.
+	/// Converting runs Python code (an element's __array__, say) that may end the structure, so
+	/// its validity is checked again afterwards, right before the store is used.
 	void fromDict(const py::dict& dict, bool clear)
 	{
 		checkValid();
 		std::map<std::string, PyElement> converted = convert(dict);
+		checkValid();
 		if constexpr (Store::isObjectStore)
 			for (const auto& [key, value] : converted)
 				if (!value)
@@ -213,11 +216,19 @@ private:
 		}
 	}
 
+	/// Iterates a copy of the dictionary: a conversion that runs Python code may change or empty
+	/// the caller's dictionary, which would free the keys and values a live iteration refers to.
 	static std::map<std::string, PyElement> convert(const py::dict& dict)
 	{
+		const auto snapshot = py::reinterpret_steal<py::dict>(PyDict_Copy(dict.ptr()));
+		if (!snapshot)
+			throw py::error_already_set();
 		std::map<std::string, PyElement> out;
-		for (auto [key, value] : dict)
-			out.insert_or_assign(convertItem<std::string>(key), convertItem<PyElement>(value));
+		for (auto [key, value] : snapshot)
+		{
+			std::string name = convertItem<std::string>(key);
+			out.insert_or_assign(std::move(name), convertItem<PyElement>(value));
+		}
 		return out;
 	}
 

@@ -49,14 +49,19 @@ py::dict get(AnatomicalStructureWrapper& structure)
 void assign(AnatomicalStructureWrapper& structure, const py::dict& keypoints)
 {
 	warnDeprecated();
-	PointStore& store = structure->keypoints;
+	// Converting a point may run Python code that changes the dict or ends the structure: the
+	// loop walks a copy of the dict, and the store is looked up only once all points are read.
+	const auto snapshot = py::reinterpret_steal<py::dict>(PyDict_Copy(keypoints.ptr()));
+	if (!snapshot)
+		throw py::error_already_set();
 	std::vector<std::pair<std::string, Eigen::Vector3d>> converted;
-	converted.reserve(keypoints.size());
-	for (auto [key, value] : keypoints)
+	converted.reserve(snapshot.size());
+	for (auto [key, value] : snapshot)
 	{
 		auto point = value.cast<Eigen::Vector3d>();
 		converted.emplace_back(key.cast<std::string>(), point);
 	}
+	PointStore& store = structure->keypoints;
 	const std::vector<std::string> before = store.keys();
 	std::set<std::string> stale(before.begin(), before.end());
 	for (const auto& [key, point] : converted)

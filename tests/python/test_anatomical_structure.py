@@ -148,6 +148,26 @@ class TestDeprecatedKeypoints:
         assert liver.keypoints2.keys() == ["a", "b"]
         np.testing.assert_array_equal(liver.keypoints2["a"], [1, 2, 3])
 
+    def test_assigning_survives_conversions_that_run_python_code(self, liver, borrowed):
+        class Point:
+            def __init__(self, value, action):
+                self.value, self.action = value, action
+
+            def __array__(self, dtype=None, copy=None):
+                self.action()
+                return np.asarray(self.value, dtype=dtype)
+
+        given = {f"p{i:02}": Point([i, 0, 0], lambda: given.clear()) for i in range(32)}
+        with warnings.catch_warnings(record=True):
+            liver.keypoints = given
+        assert liver.keypoints2.keys() == [f"p{i:02}" for i in range(32)]
+        np.testing.assert_array_equal(liver.keypoints2["p31"], [31, 0, 0])
+
+        s = borrowed.structure
+        with warnings.catch_warnings(record=True), pytest.raises(anatomy.AnatomicalStructureInvalidException) as error:
+            s.keypoints = {"a": Point([1, 2, 3], borrowed.drop)}
+        assert str(error.value) == "The anatomical structure is no longer valid: it was destroyed together with its owner"
+
     def test_assigning_needs_a_dict(self, liver):
         with pytest.raises(TypeError):
             liver.keypoints = [("a", [0, 0, 0])]

@@ -92,6 +92,17 @@ def every_level():
     orbitane.set_log_level(previous)
 
 
+class ConvertsAfter:
+    """A vector whose conversion to an array first runs a Python action."""
+
+    def __init__(self, value, action):
+        self.value, self.action = value, action
+
+    def __array__(self, dtype=None, copy=None):
+        self.action()
+        return np.asarray(self.value, dtype=dtype)
+
+
 def store_of(structure, kind):
     return getattr(structure, kind.prop)
 
@@ -416,6 +427,41 @@ class TestFromDict:
         with pytest.raises(ValueError) as error:
             structure.meshes.from_dict({"a": 5})
         assert "<class 'int'>" in str(error.value)
+
+    @pytest.mark.parametrize("vector_kind", KINDS[:2], ids=repr)
+    @pytest.mark.parametrize(
+        "assign",
+        [
+            lambda kind, s, d: store_of(s, kind).from_dict(d),
+            lambda kind, s, d: store_of(s, kind).update(d),
+            lambda kind, s, d: store_of(s, kind).__ior__(d),
+            lambda kind, s, d: setattr(s, kind.prop, d),
+        ],
+        ids=["from_dict", "update", "ior", "property setter"],
+    )
+    def test_a_conversion_that_ends_the_structure_is_caught(self, vector_kind, assign):
+        owner = [anatomy.GenericASC()]
+        owner[0].add(anatomy.GenericAnatomicalStructure("liver"))
+        s = owner[0].anatomical_structure("liver")
+
+        def end_structure():
+            owner.clear()
+            gc.collect()
+
+        with pytest.raises(anatomy.AnatomicalStructureInvalidException) as error:
+            assign(vector_kind, s, {"a": ConvertsAfter(vector_kind.make(), end_structure)})
+        assert str(error.value) == f"AnatomicalStructure holding {vector_kind.store} key value store is no longer valid"
+
+    @pytest.mark.parametrize("vector_kind", KINDS[:2], ids=repr)
+    def test_a_conversion_that_empties_the_dict_still_stores_all_of_it(self, structure, vector_kind):
+        given = {}
+        for i in range(32):
+            given[f"point {i:02}"] = ConvertsAfter(vector_kind.make(i), given.clear)
+        store_of(structure, vector_kind).from_dict(given)
+        assert given == {}
+        w = store_of(structure, vector_kind)
+        assert w.keys() == [f"point {i:02}" for i in range(32)]
+        assert same_content(vector_kind, w["point 31"], vector_kind.make(31))
 
     def test_nan_keypoints_in_a_dict_remove_their_key(self, structure):
         w = structure.keypoints2
