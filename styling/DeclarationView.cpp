@@ -29,12 +29,15 @@ void disown(py::handle object, const void* declaration)
 
 }
 
-DeclarationView::DeclarationView(Properties& declaration) : m_declaration(&declaration)
+DeclarationView::DeclarationView(Properties& declaration, const AnatomyPlugin::StyleSheet& owner)
+    : m_declaration(&declaration), m_owner(&owner)
 {
 	const py::detail::type_info* tinfo = propertiesType();
 	if (tinfo && tinfo->holder_enum_v != py::detail::holder_enum_t::smart_holder)
 		// only a smart holder can be emptied safely; any other would hand out a dangling object
 		throw std::runtime_error("orbitane.Properties must be bound with a smart holder to be lent to style callbacks");
+	AnatomyPlugin::StyleSheet::anyDestroyed().connect(
+	    &m_sheetWatch, [this](const AnatomyPlugin::StyleSheet& sheet) { onSheetEnd(sheet); });
 	if (tinfo)
 		if (py::handle existing = py::detail::get_object_handle(&declaration, tinfo))
 		{
@@ -48,6 +51,14 @@ DeclarationView::DeclarationView(Properties& declaration) : m_declaration(&decla
 DeclarationView::~DeclarationView()
 {
 	if (m_made)
+		disown(m_object, m_declaration);
+}
+
+void DeclarationView::onSheetEnd(const AnatomyPlugin::StyleSheet& sheet)
+{
+	// the sheet ends on this thread, inside the callback, which holds the interpreter lock; every
+	// view of the rule (nested ones included) disowns the one object they share
+	if (&sheet == m_owner && m_object)
 		disown(m_object, m_declaration);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "anatomy/style/StyleSheet.h"
 #include "core/Properties.h"
+#include "core/Signal.h"
 
 #include <pybind11/pybind11.h>
 
@@ -13,11 +15,14 @@ namespace py = pybind11;
 /// object is disowned, so a callback that kept it gets a Python error on later use instead of
 /// reaching a declaration that may have moved or gone. A declaration that already has a Python
 /// object (a nested call on the same rule) reuses it, and only the outermost view lets it go.
-class DeclarationView
+/// The callback may also end the sheet that holds the rule (by removing the sheet from its
+/// display options, say): the object is disowned at that moment, before the callback goes on.
+/// Hidden like the binding library's own types, since it holds one of them.
+class __attribute__((visibility("hidden"))) DeclarationView
 {
 public:
 	/// Throws the binding layer's cast error when orbitane.Properties is not registered.
-	explicit DeclarationView(Properties& declaration);
+	DeclarationView(Properties& declaration, const AnatomyPlugin::StyleSheet& owner);
 	~DeclarationView();
 	DeclarationView(const DeclarationView&) = delete;
 	DeclarationView& operator=(const DeclarationView&) = delete;
@@ -25,9 +30,14 @@ public:
 	const py::object& object() const { return m_object; }
 
 private:
+	void onSheetEnd(const AnatomyPlugin::StyleSheet& sheet);
+
 	Properties* m_declaration;
+	const AnatomyPlugin::StyleSheet* m_owner;
 	py::object m_object;
 	bool m_made = false;
+	/// Holds the connection to the sheets' end signal; declared last, so it goes first.
+	SignalReceiver m_sheetWatch;
 };
 
 }

@@ -30,8 +30,8 @@ bool appendOrModify(StyleSheet& self, const SelectorArgument& selector, const py
 	StyleSheet& sheet = alive(self);
 	// the Python exception of a failing callback travels through the library call as
 	// error_already_set and is restored unchanged when this binding returns
-	auto edit = [&callback](Properties& declaration) {
-		DeclarationView view(declaration);
+	auto edit = [&callback, &sheet](Properties& declaration) {
+		DeclarationView view(declaration, sheet);
 		callback(view.object());
 	};
 	// the callback may end the sheet (for instance by removing it from its display options):

@@ -126,6 +126,38 @@ def test_callback_may_remove_its_own_sheet(options):
     raises_gone(lambda: sheet.name, GONE_SHEET)
 
 
+DISOWNED = "Missing value for wrapped C++ type `Orbitane::Properties`: Python instance was disowned."
+
+
+@pytest.mark.parametrize(
+    "end_sheet",
+    [
+        lambda options, sheet: options.remove_style_sheets_by_name("s"),
+        lambda options, sheet: options.configure(orbitane.Properties({"styleSheets": {}})),
+        # a nested call that ends the sheet must disown the object the outer callback still holds
+        lambda options, sheet: sheet.append_or_modify(None, lambda q: options.remove_style_sheets_by_name("s")),
+    ],
+    ids=["removed", "configured away", "nested call"],
+)
+def test_a_declaration_whose_sheet_ended_in_the_callback_raises(options, end_sheet):
+    sheet = options.get_or_append_style_sheet("s", None)
+    errors = []
+
+    def edit(p):
+        p["alpha"] = 0.5
+        end_sheet(options, sheet)
+        gc.collect()
+        for use in (lambda: p.__setitem__("color", "red"), lambda: p["alpha"], lambda: len(p)):
+            with pytest.raises(ValueError) as info:
+                use()
+            errors.append(str(info.value))
+
+    assert sheet.append_or_modify(None, edit) is True
+    assert errors == [DISOWNED] * 3
+    raises_gone(lambda: sheet.name, GONE_SHEET)
+    assert sheet_names(options) == []
+
+
 # --- DataComponentList additions ---------------------------------------------------------------
 
 
