@@ -1,5 +1,7 @@
 #include "module/Registration.h"
 
+#include "algorithms/LabelNamesArgument.h"
+
 #include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
 #include "anatomy/structures/GenericASC.h"
 #include "data/LabelDataComponent.h"
@@ -24,11 +26,11 @@ void checkLabelImageSet(const SharedImageSet& images)
 		throw std::invalid_argument("generic_asc_from_label_map only supports label images");
 }
 
-std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, std::map<int, std::string> mapping)
+std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, const LabelNames& mapping)
 {
 	checkLabelImageSet(images);
 	LabelDataComponent labels(nullptr);
-	for (const auto& [value, name] : mapping)
+	for (const auto& [value, name] : mapping.byValue)
 	{
 		auto config = LabelDataComponent::defaultLabelConfig(value);
 		config.name = name;

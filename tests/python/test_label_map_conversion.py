@@ -212,6 +212,22 @@ class TestMapping:
         asc = convert(three_labels, {})
         assert asc.anatomical_structure_identifiers() == ["Label 2", "Label 6", "Label 9"]
 
+    def test_keys_whose_conversion_empties_the_mapping_are_all_read(self, three_labels):
+        class Value:
+            """A label value that empties the mapping it is read from."""
+
+            def __init__(self, value):
+                self.value = value
+
+            def __index__(self):
+                names.clear()
+                return self.value
+
+        names = {Value(v): f"{'organ' * 20} {v}" for v in (2, 6, 9)}
+        asc = convert(three_labels, names)
+        assert names == {}
+        assert asc.anatomical_structure_identifiers() == [f"{'organ' * 20} {v}" for v in (2, 6, 9)]
+
     def test_each_call_makes_a_new_collection(self, three_labels):
         first, second = convert(three_labels, {}), convert(three_labels, {})
         assert first is not second
