@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module/DictCopy.h"
+
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -31,13 +33,8 @@ struct type_caster<Orbitane::Bindings::LabelNames>
 
 	bool load(handle source, bool convert)
 	{
-		object readable = reinterpret_borrow<object>(source);
-		if (PyDict_Check(source.ptr()))
-		{
-			readable = reinterpret_steal<object>(PyDict_Copy(source.ptr()));
-			if (!readable)
-				throw error_already_set();
-		}
+		object readable = PyDict_Check(source.ptr()) ? Orbitane::Bindings::copyOfDict(source)
+		                                             : reinterpret_borrow<object>(source);
 		make_caster<Map> names;
 		if (!names.load(readable, convert))
 			return false;

@@ -3,6 +3,7 @@
 #include "anatomy/AnatomicalStructureInvalidException.h"
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
 #include "core/Properties.h"
+#include "module/DictCopy.h"
 #include "stores/KeyValueElement.h"
 #include "stores/KeyValueStore.h"
 #include "stores/KeySnapshotIterator.h"
@@ -216,16 +217,12 @@ private:
 		}
 	}
 
-	/// Iterates a copy of the dictionary: a conversion that runs Python code may change or empty
-	/// the caller's dictionary, which would free the keys and values a live iteration refers to.
 	static std::map<std::string, PyElement> convert(const py::dict& dict)
 	{
-		const auto snapshot = py::reinterpret_steal<py::dict>(PyDict_Copy(dict.ptr()));
-		if (!snapshot)
-			throw py::error_already_set();
 		std::map<std::string, PyElement> out;
-		for (auto [key, value] : snapshot)
+		for (auto [key, value] : Orbitane::Bindings::copyOfDict(dict))
 		{
+			// the key first: a bad key is reported before any value's conversion runs code
 			std::string name = convertItem<std::string>(key);
 			out.insert_or_assign(std::move(name), convertItem<PyElement>(value));
 		}

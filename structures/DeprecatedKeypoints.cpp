@@ -1,5 +1,7 @@
 #include "structures/DeprecatedKeypoints.h"
 
+#include "module/DictCopy.h"
+
 #include <pybind11/eigen.h>
 
 #include <set>
@@ -51,9 +53,7 @@ void assign(AnatomicalStructureWrapper& structure, const py::dict& keypoints)
 	warnDeprecated();
 	// Converting a point may run Python code that changes the dict or ends the structure: the
 	// loop walks a copy of the dict, and the store is looked up only once all points are read.
-	const auto snapshot = py::reinterpret_steal<py::dict>(PyDict_Copy(keypoints.ptr()));
-	if (!snapshot)
-		throw py::error_already_set();
+	const py::dict snapshot = copyOfDict(keypoints);
 	std::vector<std::pair<std::string, Eigen::Vector3d>> converted;
 	converted.reserve(snapshot.size());
 	for (auto [key, value] : snapshot)

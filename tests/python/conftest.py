@@ -28,3 +28,21 @@ if _root is not None:
     if _root in sys.path:
         sys.path.remove(_root)
     sys.path.insert(0, _root)
+
+
+class ConvertsAfter:
+    """A vector whose conversion to an array first runs a Python action."""
+
+    def __init__(self, value, action):
+        self.value, self.action = value, action
+
+    def __array__(self, dtype=None, copy=None):
+        import numpy as np
+        self.action()
+        return np.asarray(self.value, dtype=dtype)
+
+
+@pytest.fixture
+def converts_after():
+    """The class of vectors that run Python code when they are converted."""
+    return ConvertsAfter

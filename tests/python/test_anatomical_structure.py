@@ -148,15 +148,8 @@ class TestDeprecatedKeypoints:
         assert liver.keypoints2.keys() == ["a", "b"]
         np.testing.assert_array_equal(liver.keypoints2["a"], [1, 2, 3])
 
-    def test_assigning_survives_conversions_that_run_python_code(self, liver, borrowed):
-        class Point:
-            def __init__(self, value, action):
-                self.value, self.action = value, action
-
-            def __array__(self, dtype=None, copy=None):
-                self.action()
-                return np.asarray(self.value, dtype=dtype)
-
+    def test_assigning_survives_conversions_that_run_python_code(self, liver, borrowed, converts_after):
+        Point = converts_after
         given = {f"p{i:02}": Point([i, 0, 0], lambda: given.clear()) for i in range(32)}
         with warnings.catch_warnings(record=True):
             liver.keypoints = given

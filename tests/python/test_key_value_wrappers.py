@@ -92,17 +92,6 @@ def every_level():
     orbitane.set_log_level(previous)
 
 
-class ConvertsAfter:
-    """A vector whose conversion to an array first runs a Python action."""
-
-    def __init__(self, value, action):
-        self.value, self.action = value, action
-
-    def __array__(self, dtype=None, copy=None):
-        self.action()
-        return np.asarray(self.value, dtype=dtype)
-
-
 def store_of(structure, kind):
     return getattr(structure, kind.prop)
 
@@ -439,7 +428,7 @@ class TestFromDict:
         ],
         ids=["from_dict", "update", "ior", "property setter"],
     )
-    def test_a_conversion_that_ends_the_structure_is_caught(self, vector_kind, assign):
+    def test_a_conversion_that_ends_the_structure_is_caught(self, vector_kind, assign, converts_after):
         owner = [anatomy.GenericASC()]
         owner[0].add(anatomy.GenericAnatomicalStructure("liver"))
         s = owner[0].anatomical_structure("liver")
@@ -449,14 +438,14 @@ class TestFromDict:
             gc.collect()
 
         with pytest.raises(anatomy.AnatomicalStructureInvalidException) as error:
-            assign(vector_kind, s, {"a": ConvertsAfter(vector_kind.make(), end_structure)})
+            assign(vector_kind, s, {"a": converts_after(vector_kind.make(), end_structure)})
         assert str(error.value) == f"AnatomicalStructure holding {vector_kind.store} key value store is no longer valid"
 
     @pytest.mark.parametrize("vector_kind", KINDS[:2], ids=repr)
-    def test_a_conversion_that_empties_the_dict_still_stores_all_of_it(self, structure, vector_kind):
+    def test_a_conversion_that_empties_the_dict_still_stores_all_of_it(self, structure, vector_kind, converts_after):
         given = {}
         for i in range(32):
-            given[f"point {i:02}"] = ConvertsAfter(vector_kind.make(i), given.clear)
+            given[f"point {i:02}"] = converts_after(vector_kind.make(i), given.clear)
         store_of(structure, vector_kind).from_dict(given)
         assert given == {}
         w = store_of(structure, vector_kind)

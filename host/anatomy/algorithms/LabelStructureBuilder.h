@@ -2,7 +2,7 @@
 
 #include "anatomy/labelmap/LabelMask.h"
 #include "anatomy/labelmap/LabelStatistics.h"
-#include "anatomy/labelmap/LabelSurface.h"
+#include "anatomy/labelmap/MaskSurface.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "data/SharedImage.h"
 

@@ -2,7 +2,7 @@
 
 // The two ways of remembering the vertex on each crossed grid edge while one surface is assembled.
 // Cells arrive in (z, y, x) order, and the first cell to contain an edge makes its vertex (see
-// ownsEdge in MaskSurface.cpp); the later ones look it up. Both tables offer
+// ownedEdges in MaskSurface.cpp); the later ones look it up. Both tables offer
 //     std::uint32_t& slot(x, y, z, axis)
 // for the edge from voxel (x, y, z) along `axis`, which the first cell sets and the later ones read.
 // Each thread keeps one of each and reuses it for all the surfaces it builds.

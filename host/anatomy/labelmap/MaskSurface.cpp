@@ -1,7 +1,7 @@
 #include "anatomy/labelmap/MaskSurface.h"
 
-#include "core/FreshPages.h"
 #include "anatomy/labelmap/SurfaceCases.h"
+#include "core/FreshPages.h"
 
 #include <algorithm>
 #include <bit>
