@@ -1,10 +1,10 @@
 // This file includes the key constants a second time, as a second part of a program would: the
 // registry then holds every identifier twice, which the export must treat as already handled.
-#include "module/AnatomicalKeyConstants.h"
-#include "module/AnatomicalKeyExport.h"
-#include "module/AnatomicalKeyNames.h"
-#include "module/AnatomicalKeyRegistry.h"
-#include "module/Registration.h"
+#include "keys/AnatomicalKeyConstants.h"
+#include "keys/AnatomicalKeyExport.h"
+#include "keys/AnatomicalKeyNames.h"
+#include "keys/AnatomicalKeyRegistry.h"
+#include "entry/Registration.h"
 
 #include "core/String.h"
 

@@ -4,7 +4,7 @@
 #include "anatomy/structures/GenericASC.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
-#include "tests/cpp/LogCapture.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 

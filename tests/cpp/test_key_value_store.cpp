@@ -1,4 +1,4 @@
-#include "stores/KeyValueStore.h"
+#include "anatomy/stores/KeyValueStore.h"
 
 #include "core/Log.h"
 #include "data/Mesh.h"

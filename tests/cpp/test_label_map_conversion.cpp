@@ -2,7 +2,7 @@
 #include "anatomy/labelmap/MeshQuality.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
-#include "tests/cpp/LogCapture.h"
+#include "LogCapture.h"
 #include "data/DataComponentList.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "module/VersionCheck.h"
+#include "entry/VersionCheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,53 @@
+#include "entry/Registration.h"
+
+#include "algorithm_bindings/LabelNamesArgument.h"
+
+#include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
+#include "anatomy/structures/GenericASC.h"
+#include "data/LabelDataComponent.h"
+#include "data/SharedImageSet.h"
+
+#include <pybind11/stl.h>
+
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace Orbitane::Bindings {
+
+namespace {
+
+void checkLabelImageSet(const SharedImageSet& images)
+{
+	if (images.size() != 1)
+		throw std::invalid_argument("generic_asc_from_label_map only supports a single image set");
+	if (images.get(-1)->modality() != Modality::LABEL)
+		throw std::invalid_argument("generic_asc_from_label_map only supports label images");
+}
+
+std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, const LabelNames& mapping)
+{
+	checkLabelImageSet(images);
+	LabelDataComponent labels(nullptr);
+	for (const auto& [value, name] : mapping.byValue)
+	{
+		auto config = LabelDataComponent::defaultLabelConfig(value);
+		config.name = name;
+		labels.setLabelConfig(value, std::move(config));
+	}
+	AnatomicalStructureProcessing::GenericASCFromMultiLabelMap algorithm(&images, nullptr, &labels);
+	algorithm.onlyConfiguredLabels = false;
+	algorithm.compute();
+	OwningDataList output = algorithm.takeOutput();
+	return std::shared_ptr<GenericASC>(output.takeFirst<GenericASC>());
+}
+
+}
+
+void registerLabelMapConversion(py::module_& m)
+{
+	m.def("generic_asc_from_label_map", &genericASCFromLabelMap);
+}
+
+}
