@@ -32,10 +32,8 @@ bool isSaveable(const DataComponentBase& component)
 
 void logSkippedComponent(const std::string& id)
 {
-	const std::string category = "AnatomyPlugin.OrbFile";
-	if (Log::g_globalLevel <= Log::Warning && Log::isAccepted(Log::Warning, category))
-		Log::log(Log::Warning, category, "Skipped data component '" + id + "': no component of this id is registered",
-		         "", -1);
+	Log::logIfAccepted(Log::Warning, "AnatomyPlugin.OrbFile",
+	                   [&] { return "Skipped data component '" + id + "': no component of this id is registered"; });
 }
 
 /// Counts of elements that the data library indexes with int.
