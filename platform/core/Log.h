@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <type_traits>
 
 namespace Orbitane::Log {
 
@@ -25,6 +26,21 @@ bool isAccepted(int level, const std::string& category);
 
 /// Hands the message to every registered sink. Callers check isAccepted first.
 void log(int level, const std::string& category, const std::string& message, const char* file, int line);
+
+/// Writes a message of this level and category if it is accepted, and builds it only then: pass a
+/// callable that returns the message where building it costs something. Without a file, the
+/// record has an empty one and line -1.
+template <typename Message>
+void logIfAccepted(int level, const std::string& category, Message&& message, const char* file = "", int line = -1)
+{
+	// the level is compared here first, so that a message below it costs no call into the library
+	if (level < g_globalLevel || !isAccepted(level, category))
+		return;
+	if constexpr (std::is_invocable_v<Message&>)
+		log(level, category, message(), file, line);
+	else
+		log(level, category, message, file, line);
+}
 
 /// Category filter: messages of a category that starts with prefix need at least minLevel.
 /// A negative minLevel removes the rule.

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "core/Configurable.h"
+#include "core/Log.h"
 #include "core/Signal.h"
 #include "data/OwningDataList.h"
+
+#include <source_location>
+#include <string>
 
 namespace Orbitane {
 
@@ -33,6 +37,17 @@ public:
 	Signal<double> progress;
 
 protected:
+	/// Ends a compute that cannot give a result: sets the status and logs the message as an error
+	/// of the algorithm's category, naming the caller's place. False, so that a step can
+	/// `return fail(...)`.
+	bool fail(int status, const std::string& category, const std::string& message,
+	          std::source_location where = std::source_location::current())
+	{
+		Log::logIfAccepted(Log::Error, category, message, where.file_name(), static_cast<int>(where.line()));
+		m_status = status;
+		return false;
+	}
+
 	int m_status = Unknown;
 	OwningDataList m_output;
 };

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-namespace Orbitane::detail {
+namespace Orbitane::DataDetail {
 
 std::string describeHeader(const char* typeName, const std::string& name)
 {

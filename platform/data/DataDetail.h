@@ -7,7 +7,7 @@
 #include <vector>
 
 // Helpers shared by the data types' implementations; not part of the library's interface.
-namespace Orbitane::detail {
+namespace Orbitane::DataDetail {
 
 /// "Mesh \"liver\":" or "Mesh:" for an unnamed object.
 std::string describeHeader(const char* typeName, const std::string& name);

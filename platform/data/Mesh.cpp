@@ -65,11 +65,11 @@ void Mesh::setNormals(std::vector<Eigen::Vector3d> n)
 	m_normals = std::move(n);
 }
 
-Eigen::AlignedBox3d Mesh::bounds() const { return detail::worldBounds(m_vertices, matrixToWorld()); }
+Eigen::AlignedBox3d Mesh::bounds() const { return DataDetail::worldBounds(m_vertices, matrixToWorld()); }
 
 std::string Mesh::describe() const
 {
-	return fmt::format("{} {} vertices, {} faces{}", detail::describeHeader("Mesh", name()), numVertices(), numFaces(),
+	return fmt::format("{} {} vertices, {} faces{}", DataDetail::describeHeader("Mesh", name()), numVertices(), numFaces(),
 	                   m_normals.empty() ? "" : ", with normals");
 }
 

@@ -31,11 +31,11 @@ void PointCloud::setPoints(std::vector<Eigen::Vector3d> p, std::vector<Eigen::Ve
 	m_normals = std::move(normals);
 }
 
-Eigen::AlignedBox3d PointCloud::bounds() const { return detail::worldBounds(m_points, matrixToWorld()); }
+Eigen::AlignedBox3d PointCloud::bounds() const { return DataDetail::worldBounds(m_points, matrixToWorld()); }
 
 std::string PointCloud::describe() const
 {
-	return fmt::format("{} {} points{}", detail::describeHeader("PointCloud", name()), numPoints(),
+	return fmt::format("{} {} points{}", DataDetail::describeHeader("PointCloud", name()), numPoints(),
 	                   m_normals.empty() ? "" : ", with normals");
 }
 

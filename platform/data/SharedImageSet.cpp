@@ -97,13 +97,13 @@ Eigen::AlignedBox3d SharedImageSet::bounds() const
 {
 	Eigen::AlignedBox3d box;
 	for (const auto& image : m_images)
-		box.extend(detail::worldBounds(extentCorners(*image), matrixToWorld()));
+		box.extend(DataDetail::worldBounds(extentCorners(*image), matrixToWorld()));
 	return box;
 }
 
 std::string SharedImageSet::describe() const
 {
-	std::string text = fmt::format("{} {} image{}", detail::describeHeader("SharedImageSet", name()), size(),
+	std::string text = fmt::format("{} {} image{}", DataDetail::describeHeader("SharedImageSet", name()), size(),
 	                               size() == 1 ? "" : "s");
 	if (auto image = get(-1))
 	{

@@ -63,11 +63,11 @@ void Graph::setEdgeFeature(const std::string& name, std::vector<double> values)
 	m_edgeFeatures[name] = std::move(values);
 }
 
-Eigen::AlignedBox3d Graph::bounds() const { return detail::worldBounds(m_nodes, matrixToWorld()); }
+Eigen::AlignedBox3d Graph::bounds() const { return DataDetail::worldBounds(m_nodes, matrixToWorld()); }
 
 std::string Graph::describe() const
 {
-	return fmt::format("{} {} nodes, {} edges", detail::describeHeader("Graph", name()), numNodes(), numEdges());
+	return fmt::format("{} {} nodes, {} edges", DataDetail::describeHeader("Graph", name()), numNodes(), numEdges());
 }
 
 }

@@ -1,8 +1,8 @@
 #include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
-#include "anatomy/labelmap/MeshQuality.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
 #include "core/Log.h"
 #include "LogCapture.h"
+#include "MeshQuality.h"
 #include "data/DataComponentList.h"
 
 #include <gtest/gtest.h>

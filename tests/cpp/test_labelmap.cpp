@@ -1,8 +1,8 @@
 #include "anatomy/labelmap/LabelMask.h"
 #include "anatomy/labelmap/LabelStatistics.h"
 #include "anatomy/labelmap/LabelSurface.h"
-#include "anatomy/labelmap/MeshQuality.h"
 #include "anatomy/labelmap/SurfaceCases.h"
+#include "MeshQuality.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 // finding. Built and run by tools/fuzz-orb.
 
 #include "anatomy/io/Crc32.h"
+#include "anatomy/io/OrbBytes.h"
 #include "anatomy/io/OrbFile.h"
 
 #include <algorithm>
@@ -13,14 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::uint64_t readLittle(std::span<const std::uint8_t> p)
-{
-	std::uint64_t v = 0;
-	for (std::size_t i = 0; i < p.size(); ++i)
-		v |= std::uint64_t(p[i]) << (8 * i);
-	return v;
-}
 
 void writeCrc(std::vector<std::uint8_t>& b, std::size_t at, std::span<const std::uint8_t> covered)
 {
@@ -38,7 +31,7 @@ void rechecksum(std::vector<std::uint8_t>& b)
 	std::size_t pos = 16;
 	while (b.size() - pos >= 16)
 	{
-		const std::uint64_t length = readLittle(std::span(b).subspan(pos + 4, 8));
+		const std::uint64_t length = Orbitane::readLittleEndian(std::span(b).subspan(pos + 4, 8));
 		if (length > b.size() - pos - 16)
 			return;
 		writeCrc(b, pos + 12 + length, std::span(b).subspan(pos, 12 + length));

@@ -1,8 +1,11 @@
 """Makes the tests import the package from a build tree: $ORBITANE_BUILD_DIR (default "build"),
 relative to the repository root unless absolute."""
 
+import json
 import os
+import subprocess
 import sys
+import textwrap
 from pathlib import Path
 
 import pytest
@@ -46,3 +49,22 @@ class ConvertsAfter:
 def converts_after():
     """The class of vectors that run Python code when they are converted."""
     return ConvertsAfter
+
+
+def _run_isolated(code):
+    """Runs code in a fresh interpreter that finds the same package tree; returns the JSON that its
+    last line of output holds."""
+    import orbitane
+    package_root = os.path.dirname(os.path.dirname(os.path.abspath(orbitane.__file__)))
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [package_root, env.get("PYTHONPATH")]))
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True,
+                          text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+@pytest.fixture
+def run_isolated():
+    """Runs code in a fresh interpreter (for start-ups that must not touch this one)."""
+    return _run_isolated

@@ -1,11 +1,7 @@
 """The tree of anatomical identifier modules under orbitane.keys."""
 
 import importlib
-import json
-import os
-import subprocess
 import sys
-import textwrap
 import types
 
 import pytest
@@ -27,15 +23,6 @@ def key_modules():
 def children_of(name, key_modules):
     depth = name.count(".") + 1
     return {n.rsplit(".", 1)[1] for n in key_modules if n.startswith(name + ".") and n.count(".") == depth}
-
-
-def run_isolated(code):
-    """Runs code in a fresh interpreter that finds the same packages; returns its printed JSON."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True,
-                          text=True, timeout=120)
-    assert done.returncode == 0, done.stderr
-    return json.loads(done.stdout.strip().splitlines()[-1])
 
 
 class TestTree:
@@ -113,7 +100,7 @@ class TestTree:
 
 
 class TestExistingKeysModule:
-    def test_reuses_keys_module_and_children_that_carry_key(self):
+    def test_reuses_keys_module_and_children_that_carry_key(self, run_isolated):
         seen = run_isolated("""
             import json, sys, types
             keys = types.ModuleType("orbitane.keys")
@@ -145,7 +132,7 @@ class TestExistingKeysModule:
             "count": 154,
         }
 
-    def test_non_module_under_a_generated_name_fails_the_import(self):
+    def test_non_module_under_a_generated_name_fails_the_import(self, run_isolated):
         seen = run_isolated("""
             import json, sys, types
             keys = types.ModuleType("orbitane.keys")
@@ -173,7 +160,7 @@ class TestExistingKeysModule:
             "made_after": False,
         }
 
-    def test_module_without_key_under_a_generated_name_fails_the_import(self):
+    def test_module_without_key_under_a_generated_name_fails_the_import(self, run_isolated):
         seen = run_isolated("""
             import json, sys, types
             keys = types.ModuleType("orbitane.keys")

@@ -12,8 +12,7 @@ import pytest
 import orbitane
 import orbitane.graph
 from orbitane import _orbitane
-
-testing = _orbitane._testing
+from orbitane import _testing as testing
 
 TRIANGLE = np.array([[0.0, 0.0, 0.0], [1.0, 0.0, 0.0], [0.0, 1.0, 0.0]])
 DTYPES = ["uint8", "int8", "uint16", "int16", "uint32", "int32", "float32", "float64"]
@@ -651,9 +650,9 @@ def test_unknown_extensions_name_the_extension():
 def test_plugins_are_imported_once_before_an_extension_is_refused(tmp_path, monkeypatch):
     plugin = tmp_path / "fake_orbitane_plugin.py"
     plugin.write_text(
-        "from orbitane import _orbitane\n"
+        "from orbitane import _testing\n"
         "IMPORTS = globals().get('IMPORTS', 0) + 1\n"
-        "_orbitane._testing.register_memory_format('.plugfmt')\n"
+        "_testing.register_memory_format('.plugfmt')\n"
     )
     monkeypatch.syspath_prepend(str(tmp_path))
     monkeypatch.setattr(orbitane, "_KNOWN_PLUGINS", ("fake_orbitane_plugin", "no_such_orbitane_plugin"))

@@ -19,6 +19,7 @@ using Method = ASCRegistration::RegistrationMethod;
 using StructurePair = std::pair<AnatomicalStructure*, AnatomicalStructure*>;
 
 const std::string kLogCategory = "AnatomyPlugin.ASCRegistration";
+const std::string kFailed = "Registration failed: ";
 
 std::vector<Registration::PointCorrespondence> pairedKeypoints(const std::vector<StructurePair>& pairs)
 {
@@ -114,20 +115,12 @@ ASCRegistration::ASCRegistration(AnatomicalStructureCollection* fixed, Anatomica
 	registerParameter(transformation);
 }
 
-bool ASCRegistration::fail(int status, const std::string& cause)
-{
-	if (Log::isAccepted(Log::Error, kLogCategory))
-		Log::log(Log::Error, kLogCategory, "Registration failed: " + cause, __FILE__, __LINE__);
-	m_status = status;
-	return false;
-}
-
 void ASCRegistration::compute()
 {
 	m_status = Unknown;
 	if (!m_fixed || !m_moving)
 	{
-		fail(IncompleteInput, "a fixed and a moving collection are needed");
+		fail(IncompleteInput, kLogCategory, kFailed + "a fixed and a moving collection are needed");
 		return;
 	}
 	const bool done = registrationMethod.get() == RegistrationMethod::DeformableMeshRegistration ? computeDeformable()
@@ -141,9 +134,9 @@ bool ASCRegistration::computeRigid()
 	const auto pairs = pairStructures(*m_fixed, *m_moving);
 	const Registration::RigidFitResult fit = fitByMethod(registrationMethod.get(), pairs);
 	if (!fit.ok)
-		return fail(InvalidInput, fit.reason);
+		return fail(InvalidInput, kLogCategory, kFailed + fit.reason);
 	if (!fit.transform.allFinite())
-		return fail(Error, "the computed transformation is not finite");
+		return fail(Error, kLogCategory, kFailed + "the computed transformation is not finite");
 
 	// the collection's own contents and every structure move along, each in its own frame
 	m_moving->setMatrixToWorld(fit.transform * m_moving->matrixToWorld(), true);
@@ -188,10 +181,10 @@ bool ASCRegistration::computeDeformable()
 			fitted.push_back({&m->meshes, key, std::move(mesh)});
 		});
 		if (failure)
-			return fail(InvalidInput, *failure);
+			return fail(InvalidInput, kLogCategory, kFailed + *failure);
 	}
 	if (fitted.empty())
-		return fail(InvalidInput, "no meshes with the same key in paired structures");
+		return fail(InvalidInput, kLogCategory, kFailed + "no meshes with the same key in paired structures");
 	for (Fitted& f : fitted)
 		f.store->set(f.key, std::move(f.mesh));
 	transformation.set(Eigen::Matrix4d::Identity());

@@ -52,7 +52,6 @@ public:
 	Parameter<Eigen::Matrix4d> transformation{"transformation", Eigen::Matrix4d::Identity(), true};
 
 private:
-	bool fail(int status, const std::string& cause);
 	bool computeRigid();
 	bool computeDeformable();
 

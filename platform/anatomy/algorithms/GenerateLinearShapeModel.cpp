@@ -17,14 +17,14 @@ namespace Orbitane {
 namespace {
 
 const std::string kLogCategory = "AnatomyPlugin.GenerateLinearShapeModel";
+const std::string kFailed = "Shape model failed: ";
 const std::string kModelStructure = "Orbitane.ShapeModel";
 const std::string kMeanKey = "Orbitane.ShapeModel.Mean";
 const std::string kModeKey = "Orbitane.ShapeModel.Mode";
 
 void warn(const std::string& message)
 {
-	if (Log::isAccepted(Log::Warning, kLogCategory))
-		Log::log(Log::Warning, kLogCategory, message, __FILE__, __LINE__);
+	Log::logIfAccepted(Log::Warning, kLogCategory, message, __FILE__, __LINE__);
 }
 
 std::vector<std::filesystem::path> orbFiles(const std::string& directory)
@@ -128,14 +128,6 @@ GenerateLinearShapeModel::GenerateLinearShapeModel(const AnatomicalStructureColl
 	registerParameter(updateMeanShape);
 }
 
-bool GenerateLinearShapeModel::fail(int status, const std::string& cause)
-{
-	if (Log::isAccepted(Log::Error, kLogCategory))
-		Log::log(Log::Error, kLogCategory, "Shape model failed: " + cause, __FILE__, __LINE__);
-	m_status = status;
-	return false;
-}
-
 void GenerateLinearShapeModel::compute()
 {
 	m_status = Unknown;
@@ -143,13 +135,13 @@ void GenerateLinearShapeModel::compute()
 	m_updatedMean.reset();
 	if (!m_meanShape)
 	{
-		fail(IncompleteInput, "no mean shape");
+		fail(IncompleteInput, kLogCategory, kFailed + "no mean shape");
 		return;
 	}
 	const ShapeLayout layout(*m_meanShape);
 	if (layout.numPoints() == 0)
 	{
-		fail(InvalidInput, "the mean shape holds no keypoints or meshes");
+		fail(InvalidInput, kLogCategory, kFailed + "the mean shape holds no keypoints or meshes");
 		return;
 	}
 	auto stage = [this](double from, double to) {
@@ -158,7 +150,7 @@ void GenerateLinearShapeModel::compute()
 	auto shapes = readShapes(orbFiles(inputDirectory), layout, stage(0.0, 0.4));
 	if (shapes.size() < 2)
 	{
-		fail(InvalidInput, "fewer than two usable shapes in '" + inputDirectory.get() + "'");
+		fail(InvalidInput, kLogCategory, kFailed + "fewer than two usable shapes in '" + inputDirectory.get() + "'");
 		return;
 	}
 	std::string missing;
@@ -186,7 +178,7 @@ void GenerateLinearShapeModel::compute()
 	}
 	catch (const std::invalid_argument& e)
 	{
-		fail(InvalidInput, e.what());
+		fail(InvalidInput, kLogCategory, kFailed + e.what());
 		return;
 	}
 	if (updateMeanShape)

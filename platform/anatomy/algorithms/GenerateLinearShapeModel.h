@@ -46,8 +46,6 @@ public:
 	Parameter<bool> updateMeanShape{"updateMeanShape", false};
 
 private:
-	bool fail(int status, const std::string& cause);
-
 	const AnatomicalStructureCollection* m_meanShape;
 	std::unique_ptr<AnatomicalStructureCollection> m_updatedMean;
 };

@@ -18,12 +18,6 @@ using LabelMap::LabelVolumeRef;
 
 const std::string kLogCategory = "AnatomyPlugin.GenericASCFromMultiLabelMap";
 
-void logError(const std::string& message)
-{
-	if (Log::isAccepted(Log::Error, kLogCategory))
-		Log::log(Log::Error, kLogCategory, message, __FILE__, __LINE__);
-}
-
 std::optional<LabelMap::VoxelType> voxelType(PixelType t)
 {
 	switch (t)
@@ -126,15 +120,13 @@ void GenericASCFromMultiLabelMap::compute()
 	auto image = m_images ? m_images->get(-1) : nullptr;
 	if (!image)
 	{
-		logError("The label map conversion needs an image set with at least one image");
-		m_status = IncompleteInput;
+		fail(IncompleteInput, kLogCategory, "The label map conversion needs an image set with at least one image");
 		return;
 	}
 	auto type = voxelType(image->pixelType());
 	if (!type)
 	{
-		logError("The label map conversion needs an image of an integer voxel type");
-		m_status = InvalidInput;
+		fail(InvalidInput, kLogCategory, "The label map conversion needs an image of an integer voxel type");
 		return;
 	}
 	const Eigen::Vector3i& dims = image->dimensions();
@@ -156,7 +148,8 @@ void GenericASCFromMultiLabelMap::compute()
 	{
 		const std::string name = structure->identifier();
 		if (!collection->addAnatomicalStructure(std::move(structure)))
-			logError("The collection refused the structure '" + name + "'");
+			Log::logIfAccepted(Log::Error, kLogCategory, "The collection refused the structure '" + name + "'", __FILE__,
+			                   __LINE__);
 	}
 	if (created)
 		m_output.add(std::move(created));

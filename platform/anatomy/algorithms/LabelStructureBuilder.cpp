@@ -9,7 +9,7 @@
 #include <climits>
 #include <utility>
 
-namespace Orbitane::AnatomicalStructureProcessing {
+namespace Orbitane {
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace Orbitane::AnatomicalStructureProcessing {
+namespace Orbitane {
 
 /// Where the voxels of a label image lie: world = matrix · (spacing ⊙ index, 1).
 struct VoxelFrame

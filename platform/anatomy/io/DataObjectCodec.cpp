@@ -32,10 +32,8 @@ bool isSaveable(const DataComponentBase& component)
 
 void logSkippedComponent(const std::string& id)
 {
-	const std::string category = "AnatomyPlugin.OrbFile";
-	if (Log::g_globalLevel <= Log::Warning && Log::isAccepted(Log::Warning, category))
-		Log::log(Log::Warning, category, "Skipped data component '" + id + "': no component of this id is registered",
-		         "", -1);
+	Log::logIfAccepted(Log::Warning, "AnatomyPlugin.OrbFile",
+	                   [&] { return "Skipped data component '" + id + "': no component of this id is registered"; });
 }
 
 /// Counts of elements that the data library indexes with int.
@@ -178,14 +176,35 @@ void readFeatures(PayloadReader& r, std::size_t expectedSize, const char* kind, 
 }
 
 template <int N>
-void checkIndices(PayloadReader& r, const Eigen::Matrix<int, N, 1>& indices, std::size_t limit, const char* what,
-                  std::uint64_t at)
+using IndexRow = Eigen::Matrix<int, N, 1>;
+
+template <int N>
+void writeIndexRows(PayloadWriter& w, const std::vector<IndexRow<N>>& rows)
 {
-	for (int i = 0; i < N; ++i)
-		if (indices[i] < 0 || static_cast<std::size_t>(indices[i]) >= limit)
-			r.failAt(std::string(what) + " refers to index " + std::to_string(indices[i]) + " of " +
-			             std::to_string(limit),
-			         at);
+	w.count(rows.size());
+	for (const auto& row : rows)
+		for (int i = 0; i < N; ++i)
+			w.i32(row[i]);
+}
+
+/// Rows of N indices (faces, edges), each refused unless it refers to one of the limit elements
+/// read before it.
+template <int N>
+std::vector<IndexRow<N>> readIndexRows(PayloadReader& r, std::size_t limit, const char* what, std::string_view countName)
+{
+	std::vector<IndexRow<N>> rows(elementCount(r, 4 * N, countName));
+	for (auto& row : rows)
+	{
+		const std::uint64_t at = r.offset();
+		for (int i = 0; i < N; ++i)
+			row[i] = r.i32();
+		for (int i = 0; i < N; ++i)
+			if (row[i] < 0 || static_cast<std::size_t>(row[i]) >= limit)
+				r.failAt(std::string(what) + " refers to index " + std::to_string(row[i]) + " of " +
+				             std::to_string(limit),
+				         at);
+	}
+	return rows;
 }
 
 }
@@ -281,10 +300,7 @@ void write(PayloadWriter& w, const Mesh& mesh)
 	writeCommon(w, mesh);
 	writeModality(w, mesh.modality());
 	writeVec3List(w, mesh.vertices());
-	w.count(mesh.faces().size());
-	for (const auto& f : mesh.faces())
-		for (int i = 0; i < 3; ++i)
-			w.i32(f[i]);
+	writeIndexRows<3>(w, mesh.faces());
 	writeVec3List(w, mesh.normals());
 }
 
@@ -294,14 +310,7 @@ std::unique_ptr<Mesh> readMesh(PayloadReader& r)
 	readCommon(r, *mesh);
 	mesh->setModality(readModality(r));
 	auto vertices = readVec3List(r, "vertex count");
-	std::vector<Eigen::Vector3i> faces(elementCount(r, 12, "face count"));
-	for (auto& f : faces)
-	{
-		const std::uint64_t at = r.offset();
-		for (int i = 0; i < 3; ++i)
-			f[i] = r.i32();
-		checkIndices<3>(r, f, vertices.size(), "face", at);
-	}
+	auto faces = readIndexRows<3>(r, vertices.size(), "face", "face count");
 	const std::uint64_t normalsAt = r.offset();
 	auto normals = readVec3List(r, "normal count");
 	if (!normals.empty() && normals.size() != vertices.size())
@@ -341,9 +350,7 @@ void write(PayloadWriter& w, const Graph& graph)
 	writeCommon(w, graph);
 	writeModality(w, graph.modality());
 	writeVec3List(w, graph.nodes());
-	w.count(graph.edges().size());
-	for (const auto& e : graph.edges())
-		w.i32(e[0]), w.i32(e[1]);
+	writeIndexRows<2>(w, graph.edges());
 	writeFeatures(w, graph.nodeFeatures());
 	writeFeatures(w, graph.edgeFeatures());
 }
@@ -354,14 +361,7 @@ std::unique_ptr<Graph> readGraph(PayloadReader& r)
 	readCommon(r, *graph);
 	graph->setModality(readModality(r));
 	auto nodes = readVec3List(r, "node count");
-	std::vector<Eigen::Vector2i> edges(elementCount(r, 8, "edge count"));
-	for (auto& e : edges)
-	{
-		const std::uint64_t at = r.offset();
-		e[0] = r.i32();
-		e[1] = r.i32();
-		checkIndices<2>(r, e, nodes.size(), "edge", at);
-	}
+	auto edges = readIndexRows<2>(r, nodes.size(), "edge", "edge count");
 	graph->setNodesAndEdges(std::move(nodes), std::move(edges));
 	readFeatures(r, static_cast<std::size_t>(graph->numNodes()), "node",
 	             [&](const std::string& name, std::vector<double> v) { graph->setNodeFeature(name, std::move(v)); });

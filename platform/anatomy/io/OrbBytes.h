@@ -19,6 +19,16 @@ public:
 	using std::runtime_error::runtime_error;
 };
 
+/// The unsigned value of up to eight bytes stored little-endian, for fields read before any payload
+/// reader exists (the file header, chunk lengths and checksums).
+inline std::uint64_t readLittleEndian(std::span<const std::uint8_t> bytes)
+{
+	std::uint64_t v = 0;
+	for (std::size_t i = 0; i < bytes.size(); ++i)
+		v |= std::uint64_t(bytes[i]) << (8 * i);
+	return v;
+}
+
 /// Appends little-endian values to a byte buffer. Doubles are written as their IEEE 754 bit
 /// pattern, so NaN payloads and signed zeros survive a round trip.
 class PayloadWriter

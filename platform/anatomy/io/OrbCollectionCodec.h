@@ -8,10 +8,10 @@
 
 namespace Orbitane::OrbCollectionCodec {
 
-/// Every assignment to a store scans all its entries, and adding a structure to a collection
-/// compares its identifier with all others, so n of them cost n² steps to rebuild. These bounds
-/// keep a hostile file from stalling the reader; the writer refuses collections beyond them, so
-/// every file written can be read back.
+/// Adding a structure to a collection compares its identifier with all others, so n structures
+/// cost n² steps to rebuild (a store fills in time linear in its entries). These bounds keep a
+/// hostile file from stalling the reader; the writer refuses collections beyond them, so every
+/// file written can be read back.
 inline constexpr std::size_t kMaxStoreEntries = 1 << 14;
 inline constexpr std::size_t kMaxStructures = 1 << 14;
 

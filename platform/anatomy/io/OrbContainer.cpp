@@ -11,14 +11,6 @@ namespace Orbitane {
 
 namespace {
 
-std::uint64_t readLittle(std::span<const std::uint8_t> p)
-{
-	std::uint64_t v = 0;
-	for (std::size_t i = 0; i < p.size(); ++i)
-		v |= std::uint64_t(p[i]) << (8 * i);
-	return v;
-}
-
 bool isTagChar(char c)
 {
 	return c >= 0x20 && c <= 0x7E;
@@ -116,10 +108,10 @@ void OrbContainerReader::readHeader()
 	if (have < h.size())
 		throw OrbFormatError("truncated file header (" + std::to_string(have) + " of " +
 		                     std::to_string(h.size()) + " bytes)");
-	if (crc32(std::span(h).first(12)) != readLittle(std::span(h).subspan(12, 4)))
+	if (crc32(std::span(h).first(12)) != readLittleEndian(std::span(h).subspan(12, 4)))
 		throw OrbFormatError("corrupted file header (CRC mismatch)");
-	m_major = static_cast<std::uint16_t>(readLittle(std::span(h).subspan(8, 2)));
-	m_minor = static_cast<std::uint16_t>(readLittle(std::span(h).subspan(10, 2)));
+	m_major = static_cast<std::uint16_t>(readLittleEndian(std::span(h).subspan(8, 2)));
+	m_minor = static_cast<std::uint16_t>(readLittleEndian(std::span(h).subspan(10, 2)));
 	if (m_major != OrbContainer::kVersionMajor)
 		throw OrbFormatError("unsupported format version " + std::to_string(m_major) + "." +
 		                     std::to_string(m_minor) + " (this reader reads version " +
@@ -155,7 +147,7 @@ std::optional<OrbChunk> OrbContainerReader::next()
 
 	std::array<std::uint8_t, 8> lengthBytes{};
 	m_source.read(start + 4, lengthBytes);
-	const std::uint64_t length = readLittle(lengthBytes);
+	const std::uint64_t length = readLittleEndian(lengthBytes);
 	const std::uint64_t room = size - chunk.payloadOffset;
 	if (room < OrbContainer::kChunkTrailerSize || length > room - OrbContainer::kChunkTrailerSize)
 		throw OrbFormatError("truncated chunk " + name + at(start) + " (payload of " + std::to_string(length) +
@@ -167,7 +159,7 @@ std::optional<OrbChunk> OrbContainerReader::next()
 	m_source.read(chunk.payloadOffset + length, crcBytes);
 	std::array<std::uint8_t, 12> head{};
 	m_source.read(start, head);
-	if (crc32(chunk.payload, crc32(head)) != readLittle(crcBytes))
+	if (crc32(chunk.payload, crc32(head)) != readLittleEndian(crcBytes))
 		throw OrbFormatError("corrupted chunk " + name + at(start) + " (CRC mismatch)");
 
 	m_pos = chunk.payloadOffset + length + OrbContainer::kChunkTrailerSize;

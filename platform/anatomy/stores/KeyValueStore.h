@@ -1,7 +1,6 @@
 #pragma once
 
-#include "anatomy/TransformHelpers.h"
-#include "core/Log.h"
+#include "anatomy/stores/KeyValueStoreDetail.h"
 #include "core/NotCopyable.h"
 #include "core/Properties.h"
 #include "core/Signal.h"
@@ -11,99 +10,11 @@
 
 #include <limits>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace Orbitane {
-
-namespace KeyValueStoreDetail {
-
-inline const std::string logCategory = "AnatomyPlugin.KeyValueStore";
-
-/// Store messages are cheap to skip: nothing is built unless the log would take it.
-inline bool logAccepted()
-{
-	return Log::g_globalLevel <= 4 && Log::isAccepted(4, logCategory);
-}
-
-inline void log(const char* prefix, const std::string& suffix = {})
-{
-	if (logAccepted())
-		Log::log(4, logCategory, prefix + suffix, "", -1);
-}
-
-/// An independent copy of a stored object: image sets through their clone with empty options
-/// (which may yield nothing), the other kinds through their copy constructor.
-template <typename U>
-std::unique_ptr<U> copyObject(const U& object)
-{
-	if constexpr (requires(const U& u) { u.clone(0u); })
-		return object.clone(0u);
-	else
-		return std::make_unique<U>(object);
-}
-
-template <typename T>
-struct Traits;
-
-template <>
-struct Traits<Eigen::Vector3d>
-{
-	static constexpr bool isObject = false;
-	using Local = Eigen::Vector3d;
-	using Removed = std::optional<Eigen::Vector3d>;
-	using Element = const Eigen::Vector3d&;
-
-	static Eigen::Vector3d invalid() { return Eigen::Vector3d::Constant(std::numeric_limits<double>::quiet_NaN()); }
-	// infinity is a legitimate "far away" keypoint; only NaN means "no point"
-	static bool isValid(const Eigen::Vector3d& v) { return !v.hasNaN(); }
-	static Element element(const Eigen::Vector3d& v) { return v; }
-	static Eigen::Vector3d copy(const Eigen::Vector3d& v) { return v; }
-	static Eigen::Vector3d moveWithFrame(const Eigen::Matrix4d& t, const Eigen::Vector3d& v)
-	{
-		return TransformHelpers::transformPoint(t, v);
-	}
-	static Local toLocal(const Eigen::Vector3d& v, const Eigen::Matrix4d* m) { return TransformHelpers::worldToLocal(v, m); }
-};
-
-template <>
-struct Traits<Eigen::Vector4d>
-{
-	static constexpr bool isObject = false;
-	using Local = Eigen::Vector4d;
-	using Removed = std::optional<Eigen::Vector4d>;
-	using Element = const Eigen::Vector4d&;
-
-	static Eigen::Vector4d invalid() { return Eigen::Vector4d::Constant(std::numeric_limits<double>::quiet_NaN()); }
-	// planes carry no notion of "missing": a NaN plane is stored like any other
-	static bool isValid(const Eigen::Vector4d&) { return true; }
-	static Element element(const Eigen::Vector4d& v) { return v; }
-	static Eigen::Vector4d copy(const Eigen::Vector4d& v) { return v; }
-	static Eigen::Vector4d moveWithFrame(const Eigen::Matrix4d& t, const Eigen::Vector4d& v)
-	{
-		return TransformHelpers::transformPlane(t, v);
-	}
-	static Local toLocal(const Eigen::Vector4d& v, const Eigen::Matrix4d* m) { return TransformHelpers::worldToLocal(v, m); }
-};
-
-template <typename U>
-struct Traits<std::unique_ptr<U>>
-{
-	static constexpr bool isObject = true;
-	using Local = Eigen::Matrix4d;
-	using Removed = std::unique_ptr<U>;
-	using Element = U*;
-
-	static std::unique_ptr<U> invalid() { return nullptr; }
-	static bool isValid(const std::unique_ptr<U>& p) { return p != nullptr; }
-	static Element element(const std::unique_ptr<U>& p) { return p.get(); }
-	static std::unique_ptr<U> copy(const std::unique_ptr<U>& p) { return p ? copyObject(*p) : nullptr; }
-};
-
-}
 
 /// String-keyed store of one element kind of an anatomical structure. Elements are kept in world
 /// coordinates, together with a copy in the frame of the owning structure (`matrix`) and a free
@@ -192,6 +103,8 @@ public:
 		T m_value = Traits::invalid();
 		Properties m_attributes;
 		KeyValueStore* m_store;
+		// the key of the map node the entry lives in, set by the store; null for an entry outside it
+		const std::string* m_key = nullptr;
 		Local m_local = Local::Constant(std::numeric_limits<double>::quiet_NaN());
 		bool m_initialized = false;
 	};
@@ -223,7 +136,13 @@ public:
 	bool empty() const { return m_entries.empty(); }
 
 	/// The entry for key, created (uninitialized, invalid value) when missing. No signal, no log.
-	Entry& getOrCreate(const std::string& key) { return m_entries.try_emplace(key, this).first->second; }
+	Entry& getOrCreate(const std::string& key)
+	{
+		auto [it, inserted] = m_entries.try_emplace(key, this);
+		if (inserted)
+			it->second.m_key = &it->first;
+		return it->second;
+	}
 
 	/// The entry for key. A missing key is logged and answered with a shared empty entry that
 	/// belongs to no store and holds an invalid value; callers are expected to check contains().
@@ -262,7 +181,6 @@ public:
 	void moveWithFrame(const Eigen::Matrix4d& transform);
 
 private:
-	const std::string* keyOf(const Entry& entry) const;
 	Removed eraseAndAnnounce(typename decltype(m_entries)::iterator it, bool dropStoreConnections);
 };
 
@@ -297,14 +215,13 @@ T KeyValueStore<T>::Entry::exchange(T value)
 	const bool wasInitialized = m_initialized;
 	m_initialized = true;
 
-	const std::string* found = m_store ? m_store->keyOf(*this) : nullptr;
-	if (!found)
+	if (!m_key)
 	{
 		KeyValueStoreDetail::log("Entry that was not part of map tried to emit signal");
 		return std::move(previous);
 	}
 	// a slot may erase this entry; the key must not live in the node it would free
-	const std::string key = *found;
+	const std::string key = *m_key;
 	KeyValueStore& store = *m_store;
 	if (wasInitialized)
 		store.entryChanged.emitSignal(key, Traits::element(previous), *this);
@@ -346,7 +263,8 @@ const typename KeyValueStore<T>::Entry& KeyValueStore<T>::at(const std::string& 
 {
 	if (const Entry* e = find(key))
 		return *e;
-	KeyValueStoreDetail::log("Attempted to access missing element with key ", key);
+	Log::logIfAccepted(Log::Warning, KeyValueStoreDetail::logCategory,
+	                   [&] { return "Attempted to access missing element with key " + key; });
 	static const Entry missing(nullptr);
 	return missing;
 }
@@ -424,17 +342,6 @@ std::vector<std::string> KeyValueStore<T>::keys() const
 	for (const auto& [key, entry] : m_entries)
 		result.push_back(key);
 	return result;
-}
-
-template <typename T>
-const std::string* KeyValueStore<T>::keyOf(const Entry& entry) const
-{
-	// entries do not know their key; a full scan keeps the cost the same for every assignment
-	const std::string* found = nullptr;
-	for (const auto& [key, candidate] : m_entries)
-		if (&candidate == &entry)
-			found = &key;
-	return found;
 }
 
 template <typename T>

@@ -18,6 +18,5 @@ void bindGraph(py::module_& graph);
 void bindAlgorithms(py::module_& m);
 void bindFileIO(py::module_& m);
 void bindLogging(py::module_& m);
-void bindTesting(py::module_& testing);
 
 }

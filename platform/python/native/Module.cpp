@@ -18,6 +18,4 @@ PYBIND11_MODULE(_orbitane, m)
 	bindAlgorithms(m);
 	bindFileIO(m);
 	bindLogging(m);
-	py::module_ testing = m.def_submodule("_testing", "Support for the package's own tests.");
-	bindTesting(testing);
 }

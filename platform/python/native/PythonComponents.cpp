@@ -18,6 +18,29 @@ bool overrides(py::handle object, const char* name)
 
 const PythonComponent* asPythonComponent(const DataComponentBase& c) { return dynamic_cast<const PythonComponent*>(&c); }
 
+// What the two native faces of a Python-defined component (its own native part and what a list
+// holds for it) do alike, given the Python object; the caller holds the interpreter lock.
+
+std::unique_ptr<DataComponentBase> cloneOf(py::handle component)
+{
+	return std::make_unique<PythonComponent>(deepCopyComponent(component, py::none()));
+}
+
+bool assignFrom(py::handle target, const DataComponentBase& other)
+{
+	auto source = asPythonComponent(other);
+	if (!source)
+		return false;
+	assignPythonComponent(target, source->object());
+	return true;
+}
+
+bool isEqual(py::handle component, const DataComponentBase& other)
+{
+	auto source = asPythonComponent(other);
+	return source && component.equal(source->object());
+}
+
 }
 
 bool isPythonDefinedComponent(py::handle object)
@@ -80,24 +103,19 @@ std::string DataComponentTrampoline::id() const
 std::unique_ptr<DataComponentBase> DataComponentTrampoline::clone() const
 {
 	py::gil_scoped_acquire gil;
-	return std::make_unique<PythonComponent>(deepCopyComponent(self(), py::none()));
+	return cloneOf(self());
 }
 
 bool DataComponentTrampoline::assign(const DataComponentBase& other)
 {
 	py::gil_scoped_acquire gil;
-	auto source = asPythonComponent(other);
-	if (!source)
-		return false;
-	assignPythonComponent(self(), source->object());
-	return true;
+	return assignFrom(self(), other);
 }
 
 bool DataComponentTrampoline::equals(const DataComponentBase& other) const
 {
 	py::gil_scoped_acquire gil;
-	auto source = asPythonComponent(other);
-	return source && self().equal(source->object());
+	return isEqual(self(), other);
 }
 
 std::string PythonComponent::id() const
@@ -109,24 +127,19 @@ std::string PythonComponent::id() const
 std::unique_ptr<DataComponentBase> PythonComponent::clone() const
 {
 	py::gil_scoped_acquire gil;
-	return std::make_unique<PythonComponent>(deepCopyComponent(object(), py::none()));
+	return cloneOf(object());
 }
 
 bool PythonComponent::assign(const DataComponentBase& other)
 {
 	py::gil_scoped_acquire gil;
-	auto source = asPythonComponent(other);
-	if (!source)
-		return false;
-	assignPythonComponent(object(), source->object());
-	return true;
+	return assignFrom(object(), other);
 }
 
 bool PythonComponent::equals(const DataComponentBase& other) const
 {
 	py::gil_scoped_acquire gil;
-	auto source = asPythonComponent(other);
-	return source && object().equal(source->object());
+	return isEqual(object(), other);
 }
 
 void PythonComponent::configure(const Properties* p)

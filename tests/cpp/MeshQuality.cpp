@@ -1,4 +1,4 @@
-#include "anatomy/labelmap/MeshQuality.h"
+#include "MeshQuality.h"
 
 #include <Eigen/Geometry>
 

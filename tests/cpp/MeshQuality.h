@@ -1,7 +1,8 @@
 #pragma once
 
 // Checks of a triangle surface: closedness, orientation, manifoldness, enclosed volume, topology.
-// Used by the tests of the label-map conversion and of everything that consumes its meshes.
+// A test oracle, built only with the native tests: the suites of the label-map conversion and of
+// everything that consumes its meshes check their surfaces with it.
 
 #include "anatomy/labelmap/LabelSurface.h"
 

@@ -1,6 +1,3 @@
-#include "Bindings.h"
-#include "Conversions.h"
-
 #include "core/Log.h"
 #include "data/Algorithm.h"
 #include "data/DataComponentList.h"
@@ -10,14 +7,18 @@
 #include "data/SharedImageSet.h"
 #include "graph/Graph.h"
 
+#include <pybind11/pybind11.h>
+
 #include <cmath>
 #include <map>
 #include <mutex>
 
-// Support for the package's own tests, kept in orbitane._orbitane._testing: a small algorithm with
-// one parameter of each kind, a component bound the way other extensions bind theirs, a way to
-// log natively, and an in-memory file format.
-namespace Orbitane::Python {
+// Support for the package's own tests, the module orbitane._testing, built only with the tests: a
+// small algorithm with one parameter of each kind, a component bound the way other extensions bind
+// theirs, a way to log natively, and an in-memory file format.
+namespace py = pybind11;
+
+namespace Orbitane {
 
 namespace {
 
@@ -139,8 +140,6 @@ void registerMemoryFormat(const std::string& extension)
 	});
 }
 
-}
-
 void bindTesting(py::module_& testing)
 {
 	py::class_<ExampleAlgorithm, Algorithm>(testing, "ExampleAlgorithm")
@@ -155,8 +154,7 @@ void bindTesting(py::module_& testing)
 	testing.def(
 	    "log",
 	    [](int level, const std::string& category, const std::string& message, const std::string& file, int line) {
-		    if (Log::isAccepted(level, category))
-			    Log::log(level, category, message, file.empty() ? nullptr : file.c_str(), line);
+		    Log::logIfAccepted(level, category, message, file.empty() ? nullptr : file.c_str(), line);
 	    },
 	    py::arg("level"), py::arg("category"), py::arg("message"), py::arg("file") = "", py::arg("line") = -1);
 	testing.def("register_memory_format", &registerMemoryFormat, py::arg("extension"));
@@ -167,4 +165,14 @@ void bindTesting(py::module_& testing)
 	}));
 }
 
+}
+
+}
+
+PYBIND11_MODULE(_testing, m)
+{
+	m.doc() = "Support for the package's own tests.";
+	// the classes here derive from types that the package registers
+	py::module_::import("orbitane");
+	Orbitane::bindTesting(m);
 }
