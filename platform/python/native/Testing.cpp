@@ -10,6 +10,7 @@
 #include "data/SharedImageSet.h"
 #include "graph/Graph.h"
 
+#include <cerrno>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -132,7 +133,7 @@ void registerMemoryFormat(const std::string& extension)
 			std::lock_guard lock(memoryFiles().mutex);
 			auto it = memoryFiles().files.find(path);
 			if (it == memoryFiles().files.end())
-				throw std::runtime_error("cannot open \"" + path + "\": no such file");
+				throw DataIO::FileAccessError(ENOENT, "cannot open \"" + path + "\": no such file");
 			stored = it->second;
 		}
 		return copyOf(*stored);
