@@ -35,9 +35,20 @@ std::string normalised(std::string extension)
 	return extension;
 }
 
+/// The path as it can be shown in a message, its null bytes spelled out.
+std::string printable(const std::string& path)
+{
+	std::string shown;
+	for (char c : path)
+		shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+	return shown;
+}
+
 template <typename F>
 F lookup(const std::map<std::string, F>& table, const std::string& path, const char* action, const char* role)
 {
+	if (path.find('\0') != std::string::npos)
+		throw std::invalid_argument(fmt::format("cannot {} \"{}\": embedded null byte", action, printable(path)));
 	const std::string extension = extensionOf(path);
 	if (extension.empty())
 		throw std::invalid_argument(fmt::format("cannot {} \"{}\": the file name has no extension", action, path));

@@ -1,8 +1,15 @@
 """Collections in .orb files through orbitane.open / orbitane.save."""
 
+import errno
 import math
+import os
 import random
+import signal
 import struct
+import subprocess
+import sys
+import textwrap
+import time
 
 import numpy as np
 import pytest
@@ -204,3 +211,103 @@ class TestSaving:
         orbitane.save(replacement, saved)
         assert orbitane.open(saved).anatomical_structure_identifiers() == ["spleen"]
         assert [p.name for p in tmp_path.iterdir()] == ["case.orb"]
+
+    def test_save_writes_through_a_symlink_and_keeps_read_only_files(self, saved, tmp_path):
+        link = tmp_path / "link.orb"
+        link.symlink_to("case.orb")
+        replacement = anatomy.GenericASC()
+        replacement.add(anatomy.GenericAnatomicalStructure("spleen"))
+        orbitane.save(replacement, link)
+        assert link.is_symlink() and os.readlink(link) == "case.orb"
+        assert orbitane.open(saved).anatomical_structure_identifiers() == ["spleen"]
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["case.orb", "link.orb"]
+
+        saved.chmod(0o444)
+        before = saved.read_bytes()
+        with pytest.raises(PermissionError, match=r"^Cannot write '.*link\.orb': the file is read-only$"):
+            orbitane.save(anatomy.GenericASC(), link)
+        assert saved.read_bytes() == before
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["case.orb", "link.orb"]
+
+
+class TestPaths:
+    def test_null_bytes_are_refused_not_cut(self, collection, tmp_path):
+        path = str(tmp_path / "victim\0.orb")
+        with pytest.raises(ValueError, match="embedded null byte"):
+            orbitane.save(collection, path)
+        assert list(tmp_path.iterdir()) == []
+        (tmp_path / "victim").write_bytes(b"")
+        with pytest.raises(ValueError, match="embedded null byte"):
+            orbitane.open(path)
+
+    def test_missing_files_are_file_not_found_errors(self, tmp_path):
+        with pytest.raises(FileNotFoundError, match=r"^Cannot read '.*missing\.orb': cannot open the file$") as error:
+            orbitane.open(tmp_path / "missing.orb")
+        assert isinstance(error.value, RuntimeError)    # as it was
+        assert error.value.errno == errno.ENOENT
+
+    def test_fifos_and_directories_are_refused_at_once(self, tmp_path):
+        fifo = tmp_path / "pipe.orb"
+        os.mkfifo(fifo)
+        previous = signal.signal(signal.SIGALRM, lambda *_: None)
+        signal.alarm(5)    # interrupts an open() that would wait for a writer
+        try:
+            with pytest.raises(OSError, match=r"^Cannot read '.*pipe\.orb': it is not a regular file$"):
+                orbitane.open(fifo)
+        finally:
+            signal.alarm(0)
+            signal.signal(signal.SIGALRM, previous)
+        (tmp_path / "folder.orb").mkdir()
+        with pytest.raises(IsADirectoryError, match="it is a directory"):
+            orbitane.open(tmp_path / "folder.orb")
+
+
+# Saves one large collection over and over, so that a save is nearly always in progress.
+ENDLESS_WRITER = """
+    import sys
+    import numpy as np
+    import orbitane
+    from orbitane import anatomy
+    asc = anatomy.GenericASC()
+    big = anatomy.GenericAnatomicalStructure("big")
+    big.images["voxels"] = orbitane.SharedImageSet(np.ones((64, 512, 512), np.int16))
+    asc.add(big)
+    while True:
+        orbitane.save(asc, sys.argv[1])
+"""
+
+
+def temporaries(directory):
+    return sorted(p.name for p in directory.iterdir() if p.name != "case.orb")
+
+
+def writer_stopped_mid_save(path):
+    package_root = os.path.dirname(os.path.dirname(os.path.abspath(orbitane.__file__)))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    writer = subprocess.Popen([sys.executable, "-c", textwrap.dedent(ENDLESS_WRITER), str(path)], env=env)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and writer.poll() is None:
+        if temporaries(path.parent):
+            writer.send_signal(signal.SIGSTOP)
+            if temporaries(path.parent):
+                return writer
+            writer.send_signal(signal.SIGCONT)
+    writer.kill()
+    pytest.fail("the writer never started a save")
+
+
+def test_saves_remove_what_killed_writers_left_and_keep_what_live_ones_hold(collection, tmp_path):
+    path = tmp_path / "case.orb"
+    writer = writer_stopped_mid_save(path)
+    try:
+        [held] = temporaries(tmp_path)
+        assert held.startswith(".case.orb.tmp-") and not held.endswith(".orb")
+        orbitane.save(collection, path)
+        assert temporaries(tmp_path) == [held]
+    finally:
+        writer.kill()
+        writer.wait()
+    assert temporaries(tmp_path) == [held]    # a killed writer cannot clean up
+    orbitane.save(collection, path)
+    assert temporaries(tmp_path) == []
+    assert orbitane.open(path).anatomical_structure_identifiers() == ["liver", "empty"]

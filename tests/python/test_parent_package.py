@@ -638,6 +638,11 @@ def test_open_returns_the_most_derived_type(memory_format, tmp_path, make):
     assert loaded.name == "saved"
 
 
+def test_missing_files_of_any_format_are_file_not_found_errors(memory_format, tmp_path):
+    with pytest.raises(FileNotFoundError, match="no such file"):
+        orbitane.open(tmp_path / ("absent" + memory_format))
+
+
 def test_unknown_extensions_name_the_extension():
     with pytest.raises(ValueError) as excinfo:
         orbitane.open("scan.nosuchformat")

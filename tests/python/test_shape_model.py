@@ -246,6 +246,14 @@ class TestInputFiles:
         assert warnings[2].getMessage() == (f"Skipping '{training / 'c.orb'}': it lacks the mesh 'surface' of "
                                             "structure 'bone' with 6 vertices")
 
+    def test_a_symlink_loop_is_skipped_with_a_warning(self, training, mean_shape, caplog):
+        (training / "loop.orb").symlink_to(training / "loop.orb")
+        caplog.set_level(logging.WARNING, logger=LOGGER)
+        model = generator(mean_shape, training)()["shape_model"]
+        assert model_parts(model)[3] == len(COEFFICIENTS)
+        [warning] = [r for r in caplog.records if r.name == LOGGER]
+        assert warning.getMessage().startswith(f"Skipping '{training / 'loop.orb'}': ")
+
     def test_fewer_than_two_usable_shapes(self, tmp_path, mean_shape, caplog):
         g = generator(mean_shape, tmp_path)
         for count in (0, 1):

@@ -27,13 +27,22 @@ void warn(const std::string& message)
 	Log::logIfAccepted(Log::Warning, kLogCategory, message, __FILE__, __LINE__);
 }
 
+/// The .orb files of the directory, sorted. An entry whose kind cannot be told (a symbolic link
+/// that loops or leads nowhere) is skipped with a warning like a file that cannot be read.
 std::vector<std::filesystem::path> orbFiles(const std::string& directory)
 {
 	std::vector<std::filesystem::path> files;
 	std::error_code ec;
-	for (const auto& entry : std::filesystem::directory_iterator(directory, ec))
-		if (entry.is_regular_file() && entry.path().extension() == ".orb")
-			files.push_back(entry.path());
+	for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec))
+	{
+		if (it->path().extension() != ".orb")
+			continue;
+		std::error_code kindError;
+		if (it->is_regular_file(kindError))
+			files.push_back(it->path());
+		else if (kindError)
+			warn("Skipping '" + it->path().string() + "': " + kindError.message());
+	}
 	std::sort(files.begin(), files.end());
 	return files;
 }

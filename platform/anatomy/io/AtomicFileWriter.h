@@ -20,7 +20,12 @@ public:
 /// go to a temporary file in the target's directory, which commit() flushes to disk and renames
 /// over the target, then flushes the directory so that the rename itself is durable. Destroying
 /// the writer without commit() removes the temporary file and leaves the target untouched.
-/// Errors are FileWriteError.
+/// A path through symbolic links replaces the file they lead to, and the links stay.
+/// Errors are FileWriteError; a read-only target is refused with DataIO::FileAccessError (EACCES),
+/// whose message leaves naming the file to the caller.
+///
+/// A writer that dies (killed, crashed) cannot remove its temporary file, so each writer holds it
+/// locked and a new writer first removes the temporary files of its target that no one holds.
 class AtomicFileWriter : Utils::NotCopyable
 {
 public:
@@ -31,13 +36,18 @@ public:
 	void commit();
 
 	const std::string& path() const { return m_path; }
+	/// The file that commit() replaces: path() with its symbolic links followed.
+	const std::string& targetPath() const { return m_target; }
 	const std::string& temporaryPath() const { return m_tempPath; }
 
 private:
 	[[noreturn]] void fail(const std::string& what) const;
+	void refuseReadOnlyTarget() const;
+	void createTemporary();
 	void discard() noexcept;
 
 	std::string m_path;
+	std::string m_target;
 	std::string m_tempPath;
 	std::intptr_t m_handle = -1;
 	bool m_committed = false;

@@ -2,9 +2,12 @@
 
 #include "anatomy/io/Crc32.h"
 #include "anatomy/io/OrbBytes.h"
+#include "data/DataIO.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace Orbitane {
@@ -19,6 +22,20 @@ bool isTagChar(char c)
 std::string at(std::uint64_t offset)
 {
 	return " at offset " + std::to_string(offset);
+}
+
+/// Opening a FIFO or a device would block or read without end, and a directory reads as nothing:
+/// only regular files are opened.
+void checkRegularFile(const std::string& path)
+{
+	std::error_code ec;
+	const auto type = std::filesystem::status(path, ec).type();
+	if (type == std::filesystem::file_type::not_found)
+		throw DataIO::FileAccessError(ENOENT, "cannot open the file");
+	if (type == std::filesystem::file_type::directory)
+		throw DataIO::FileAccessError(EISDIR, "it is a directory");
+	if (!ec && type != std::filesystem::file_type::regular)
+		throw DataIO::FileAccessError(0, "it is not a regular file");
 }
 
 }
@@ -41,6 +58,7 @@ struct FileByteSource::Stream
 
 FileByteSource::FileByteSource(const std::string& path) : m_stream(std::make_unique<Stream>())
 {
+	checkRegularFile(path);
 	m_stream->in.open(path, std::ios::binary);
 	if (!m_stream->in)
 		throw std::runtime_error("cannot open the file");

@@ -58,7 +58,8 @@ private:
 class FileByteSource : public ByteSource
 {
 public:
-	/// Throws std::runtime_error when the file cannot be opened.
+	/// Throws std::runtime_error when the file cannot be opened, DataIO::FileAccessError when the
+	/// path names no regular file (before opening it, which could block).
 	explicit FileByteSource(const std::string& path);
 	~FileByteSource() override;
 	std::uint64_t size() const override { return m_size; }

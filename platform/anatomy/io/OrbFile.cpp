@@ -4,6 +4,7 @@
 #include "anatomy/io/OrbBytes.h"
 #include "anatomy/io/OrbCollectionCodec.h"
 #include "anatomy/io/OrbContainer.h"
+#include "data/DataIO.h"
 
 namespace Orbitane::OrbFile {
 
@@ -100,6 +101,10 @@ auto namingFile(const char* verb, const std::string& path, F&& f)
 	catch (const FileWriteError&)
 	{
 		throw;
+	}
+	catch (const DataIO::FileAccessError& e)
+	{
+		throw DataIO::FileAccessError(e.errorCode(), std::string(verb) + " '" + path + "': " + e.what());
 	}
 	catch (const std::exception& e)
 	{

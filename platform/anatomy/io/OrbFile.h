@@ -18,12 +18,12 @@ void write(const AnatomicalStructureCollection& collection, const std::function<
 std::vector<std::uint8_t> encode(const AnatomicalStructureCollection& collection);
 
 /// Replaces path atomically. Throws std::runtime_error "Cannot write '<path>': ..." for data that
-/// is not a collection and for every failure while encoding or writing; the previous file is then
-/// left as it was and no temporary file remains.
+/// is not a collection and for every failure while encoding or writing (DataIO::FileAccessError for
+/// a read-only file); the previous file is then left as it was and no temporary file remains.
 void save(const Data& data, const std::string& path);
 
 /// Throws std::runtime_error "Cannot read '<name>': ..." for any file that is not a complete,
-/// intact .orb file.
+/// intact .orb file, DataIO::FileAccessError with that text for a path that names no regular file.
 std::unique_ptr<AnatomicalStructureCollection> decode(std::span<const std::uint8_t> bytes, const std::string& name);
 std::unique_ptr<AnatomicalStructureCollection> load(const std::string& path);
 

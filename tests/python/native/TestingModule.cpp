@@ -9,6 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cerrno>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -133,7 +134,7 @@ void registerMemoryFormat(const std::string& extension)
 			std::lock_guard lock(memoryFiles().mutex);
 			auto it = memoryFiles().files.find(path);
 			if (it == memoryFiles().files.end())
-				throw std::runtime_error("cannot open \"" + path + "\": no such file");
+				throw DataIO::FileAccessError(ENOENT, "cannot open \"" + path + "\": no such file");
 			stored = it->second;
 		}
 		return copyOf(*stored);
