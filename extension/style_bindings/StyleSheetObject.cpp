@@ -47,9 +47,10 @@ StyleSheetObject* StyleSheetObject::viewOf(StyleSheet& held, py::object options)
 	// an object whose sheet is gone stays with whoever holds it; a new sheet at that address gets its own
 	if (it != views.end() && it->second->m_view.alive())
 		return it->second;
-	auto* view = new StyleSheetObject(held, std::move(options));
-	views[&held] = view;
-	return view;
+	std::unique_ptr<StyleSheetObject> view(new StyleSheetObject(held, std::move(options)));
+	views[&held] = view.get();
+	// the caller hands it to the binding library, which takes ownership of it
+	return view.release();
 }
 
 }
