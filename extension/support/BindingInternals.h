@@ -2,10 +2,12 @@
 
 // Everything of the module that reaches into the binding library's internals (pybind11::detail),
 // in this one file, so that an upgrade of the library can break nothing else:
-// - argument and result conversions of our own: the library's design makes every custom
-//   conversion a specialisation of pybind11::detail::type_caster, and the three here exist because
-//   the public conversions are too slow on the hot paths (class records, vectors) or read a dict
-//   in a way that Python code run by the conversion can break (dicts read from a copy);
+// - conversions of our own, which the library's design makes specialisations of
+//   pybind11::detail::type_caster: self and new objects through a remembered class record, and
+//   store vectors as bare numpy arrays (the public conversions look the class up, or build a
+//   capsule, on every call of the hot paths; py::array_t would also change the signature text),
+//   and maps read from a copy of the dict (the library's own conversion walks the live dict, which
+//   Python code run by the conversion can change under it);
 // - ending the Python objects of a native object that is gone while others still hold them: the
 //   library has no public way to find the Python objects of a native address, nor to point one
 //   elsewhere or to make it forget its address.
