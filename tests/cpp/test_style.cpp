@@ -317,8 +317,17 @@ TEST(StyleSheet, CopiesAreIndependentAndSignalTheirOwnDestruction)
 	EXPECT_EQ(copy.parameters().size(), 2u);
 	EXPECT_EQ(copy.parameter("enabled"), &copy.enabled);
 
+	// views of a sheet watch its own life, which no copy or assignment shares
+	StyleSheet assigned("b");
+	const LifeToken::Watch assignedLife = assigned.lifeWatch();
+	assigned = *original;
+	const LifeToken::Watch originalLife = original->lifeWatch();
+	const LifeToken::Watch copyLife = copy.lifeWatch();
 	original.reset();
 	EXPECT_EQ(destroyed, 1);
+	EXPECT_FALSE(originalLife.alive());
+	EXPECT_TRUE(copyLife.alive());
+	EXPECT_TRUE(assignedLife.alive());
 }
 
 TEST(StyleSheet, RulesRoundTripThroughTheirConfiguration)
