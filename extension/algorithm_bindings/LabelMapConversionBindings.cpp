@@ -6,6 +6,7 @@
 #include "anatomy/structures/GenericASC.h"
 #include "data/LabelDataComponent.h"
 #include "data/SharedImageSet.h"
+#include "support/Utf8Name.h"
 
 #include <pybind11/stl.h>
 
@@ -33,7 +34,7 @@ std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, const
 	for (const auto& [value, name] : mapping.byValue)
 	{
 		auto config = LabelDataComponent::defaultLabelConfig(value);
-		config.name = name;
+		config.name = utf8Name(name, "label name");
 		labels.setLabelConfig(value, std::move(config));
 	}
 	AnatomicalStructureProcessing::GenericASCFromMultiLabelMap algorithm(&images, nullptr, &labels);

@@ -10,6 +10,7 @@ import subprocess
 import sys
 import textwrap
 import time
+import zlib
 
 import numpy as np
 import pytest
@@ -158,6 +159,19 @@ class TestRoundTrip:
         assert again.read_bytes() == saved.read_bytes()
 
 
+def with_checksums_repaired(data):
+    """The header and chunk CRCs recomputed, so that damage reaches the payload parsers."""
+    b = bytearray(data)
+    b[12:16] = struct.pack("<I", zlib.crc32(bytes(b[:12])))
+    offset = 16
+    while offset + 12 <= len(b):
+        (length,) = struct.unpack_from("<Q", b, offset + 4)
+        end = offset + 12 + length
+        b[end:end + 4] = struct.pack("<I", zlib.crc32(bytes(b[offset:end])))
+        offset = end + 4
+    return bytes(b)
+
+
 class TestDamagedFiles:
     def test_truncated_file_names_file_chunk_and_offset(self, saved):
         data = saved.read_bytes()
@@ -178,6 +192,22 @@ class TestDamagedFiles:
             damaged.write_bytes(variant)
             with pytest.raises(RuntimeError, match="^Cannot read '"):
                 orbitane.open(damaged)
+
+    def test_names_that_are_not_utf8_are_refused_and_quoted_readably(self, tmp_path):
+        c = anatomy.GenericASC()
+        c.add(anatomy.GenericAnatomicalStructure("ident-x"))
+        c.anatomical_structure("ident-x").keypoints2["key-x"] = [1, 2, 3]
+        path = tmp_path / "names.orb"
+        orbitane.save(c, path)
+        data = path.read_bytes()
+        for original, damaged, problem in (
+                (b"ident-x", b"ident-\xff", "structure identifier 'ident-\ufffd' is not valid UTF-8"),
+                (b"key-x", b"key-\xff", "keypoint key 'key-\ufffd' is not valid UTF-8"),
+                (b"Anatomical", b"Anatomic\xff\xff", "unknown class 'GenericAnatomic\ufffd\ufffdStructure'")):
+            path.write_bytes(with_checksums_repaired(data.replace(original, damaged)))
+            with pytest.raises(RuntimeError) as error:
+                orbitane.open(path)
+            assert problem + " at offset " in str(error.value)
 
     def test_other_files_are_not_taken_for_collections(self, tmp_path):
         text = tmp_path / "notes.orb"

@@ -24,15 +24,17 @@ struct PlaneCorrespondence
 	double weight = 1.0;
 };
 
-/// Outcome of a registration: on success `transform` maps moving world coordinates onto fixed ones
-/// and `rms` is the root mean square residual; on failure `reason` says why and `transform` is
-/// the identity.
+/// Outcome of a registration: on success `transform` maps moving world coordinates onto fixed ones,
+/// `rms` is the root mean square residual and `spread` the scale it is judged against, in the same
+/// unit (the RMS distance of the fixed keypoints from their centroid, or the RMS deviation of the
+/// fixed intensities from their mean); on failure `reason` says why and `transform` is the identity.
 struct RigidFitResult
 {
 	bool ok = false;
 	std::string reason;
 	Eigen::Matrix4d transform = Eigen::Matrix4d::Identity();
 	double rms = 0.0;
+	double spread = 0.0;
 
 	static RigidFitResult failure(std::string why);
 };
