@@ -153,6 +153,18 @@ class TestRoundTrip:
         orbitane.save(anatomy.GenericASC(), path)
         assert len(orbitane.open(path)) == 0
 
+    def test_a_store_holds_as_many_entries_in_a_file_as_in_memory(self, tmp_path):
+        path = tmp_path / "many.orb"
+        asc = anatomy.GenericASC()
+        asc.add(anatomy.GenericAnatomicalStructure("many"))
+        points = {f"k{i:05}": [i, 0.0, 0.0] for i in range(20000)}
+        asc.anatomical_structure(0).keypoints2.update(points)
+        orbitane.save(asc, path)
+        reopened = orbitane.open(path)    # kept: its structures borrow from it
+        loaded = reopened.anatomical_structure(0).keypoints2
+        assert loaded.keys() == sorted(points)
+        np.testing.assert_array_equal(loaded["k19999"], [19999, 0, 0])
+
     def test_saving_the_loaded_collection_reproduces_the_file(self, saved, tmp_path):
         again = tmp_path / "again.orb"
         orbitane.save(orbitane.open(saved), again)

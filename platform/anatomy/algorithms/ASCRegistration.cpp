@@ -102,8 +102,7 @@ std::string betterMethod(Method method)
 {
 	switch (method)
 	{
-		case Method::PointsAndPlanes:
-		case Method::RigidImages: return "PointsRigidScaling, which also fits a uniform scale,";
+		case Method::PointsAndPlanes: return "PointsRigidScaling, which also fits a uniform scale,";
 		default: return "DeformableMeshRegistration, which fits the meshes' shapes,";
 	}
 }
@@ -182,9 +181,8 @@ void ASCRegistration::reportResidual(double rms, double spread)
 	// a rigid or similarity motion leaves this much only where the shapes themselves differ
 	if (spread > 0.0 && rms > kPoorFitShare * spread)
 		Log::logIfAccepted(Log::Warning, kLogCategory, [&] {
-			return "Registration residual " + formatNumber(rms) + " exceeds a tenth of the spread of the fixed " +
-			       (method == Method::RigidImages ? "intensities" : "keypoints") + " (" + formatNumber(spread) +
-			       "): " + betterMethod(method) + " may fit better";
+			return "Registration residual " + formatNumber(rms) + " exceeds a tenth of the spread of the fixed "
+			       "keypoints (" + formatNumber(spread) + "): " + betterMethod(method) + " may fit better";
 		});
 }
 

@@ -24,8 +24,8 @@ namespace Orbitane {
 /// The rigid and similarity methods also record how well the moved collection fits in the read-only
 /// parameter "residual": the RMS distance of the matched keypoints and planes, or for RigidImages
 /// the RMS intensity difference (0 before the first successful compute, NaN after a deformable
-/// one). compute logs it, and warns when it exceeds a tenth of the fixed keypoints' spread (of the
-/// fixed intensities' spread for RigidImages), naming the method that would fit better.
+/// one). compute logs it, and for the keypoint methods warns when it exceeds a tenth of the fixed
+/// keypoints' spread, naming the method that would fit better.
 ///
 /// When the pairs do not determine the result (too few, collinear, no paired element of the kind
 /// the method needs), compute logs the cause, sets a non-zero status and changes nothing.

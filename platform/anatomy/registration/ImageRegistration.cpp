@@ -438,25 +438,6 @@ std::vector<PairLevel> pairsAtLevel(const Inputs& in, int level, long maxSamples
 	return pairs;
 }
 
-// The RMS deviation of the sampled fixed intensities from their mean: what a residual of
-// intensity differences is judged against.
-double intensitySpread(const std::vector<PairLevel>& pairs)
-{
-	double sum = 0.0, squaredSum = 0.0;
-	std::size_t count = 0;
-	for (const PairLevel& pair : pairs)
-		for (const float value : pair.values)
-		{
-			sum += value;
-			squaredSum += double(value) * value;
-			++count;
-		}
-	if (count == 0)
-		return 0.0;
-	const double mean = sum / double(count);
-	return std::sqrt(std::max(0.0, squaredSum / double(count) - mean * mean));
-}
-
 Eigen::Matrix4d toMatrix(const Motion& m)
 {
 	Eigen::Matrix4d g = Eigen::Matrix4d::Identity();
@@ -529,7 +510,6 @@ RigidFitResult registerRigidImages(const std::vector<ImageView>& fixed, const st
 	result.ok = true;
 	result.transform = toMatrix(best.motion).inverse();
 	result.rms = std::sqrt(best.evaluation.squaredSum / static_cast<double>(std::max(1L, best.evaluation.samples)));
-	result.spread = intensitySpread(pairs);
 	return result;
 }
 

@@ -25,9 +25,9 @@ struct PlaneCorrespondence
 };
 
 /// Outcome of a registration: on success `transform` maps moving world coordinates onto fixed ones,
-/// `rms` is the root mean square residual and `spread` the scale it is judged against, in the same
-/// unit (the RMS distance of the fixed keypoints from their centroid, or the RMS deviation of the
-/// fixed intensities from their mean); on failure `reason` says why and `transform` is the identity.
+/// `rms` is the root mean square residual and `spread` the RMS distance of the fixed keypoints from
+/// their centroid, the scale a residual of keypoints is judged against (0 where there is none, as
+/// for images); on failure `reason` says why and `transform` is the identity.
 struct RigidFitResult
 {
 	bool ok = false;
