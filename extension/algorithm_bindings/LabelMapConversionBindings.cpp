@@ -5,6 +5,7 @@
 #include "data/LabelDataComponent.h"
 #include "data/SharedImageSet.h"
 #include "support/BindingInternals.h"
+#include "support/Utf8Name.h"
 
 #include <pybind11/stl.h>
 
@@ -35,7 +36,7 @@ std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, const
 	for (const auto& [value, name] : mapping.value)
 	{
 		auto config = LabelDataComponent::defaultLabelConfig(value);
-		config.name = name;
+		config.name = utf8Name(name, "label name");
 		labels.setLabelConfig(value, std::move(config));
 	}
 	AnatomicalStructureProcessing::GenericASCFromMultiLabelMap algorithm(&images, nullptr, &labels);

@@ -1,6 +1,7 @@
 #include "entry/Registration.h"
 
 #include "anatomy/AnatomicalStructureInvalidException.h"
+#include "core/String.h"
 
 #include <pybind11/gil_safe_call_once.h>
 
@@ -40,7 +41,7 @@ void translateInvalidStructure(std::exception_ptr p)
 	}
 	catch (const AnatomicalStructureInvalidException& e)
 	{
-		py::set_error(g_exceptionClass.get_stored(), e.what());
+		py::set_error(g_exceptionClass.get_stored(), String::withValidUtf8(e.what()).c_str());
 	}
 }
 

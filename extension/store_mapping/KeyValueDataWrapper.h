@@ -4,6 +4,7 @@
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
 #include "core/Properties.h"
 #include "support/DictCopy.h"
+#include "support/Utf8Name.h"
 #include "support/View.h"
 #include "store_mapping/KeyValueElement.h"
 #include "anatomy/stores/KeyValueStore.h"
@@ -82,7 +83,10 @@ public:
 		return Conversion::toPython(entry->value());
 	}
 
-	void set(const std::string& key, PyElement value) { apply(m_store.get(), key, std::move(value)); }
+	void set(const std::string& key, PyElement value)
+	{
+		apply(m_store.get(), Orbitane::Bindings::utf8Name(key, "key"), std::move(value));
+	}
 
 	void remove(const std::string& key)
 	{
@@ -192,7 +196,7 @@ private:
 		for (auto [key, value] : Orbitane::Bindings::copyOfDict(dict))
 		{
 			// the key first: a bad key is reported before any value's conversion runs code
-			std::string name = convertItem<std::string>(key);
+			std::string name = Orbitane::Bindings::utf8Name(convertItem<std::string>(key), "key");
 			out.insert_or_assign(std::move(name), convertItem<PyElement>(value));
 		}
 		return out;

@@ -1,6 +1,7 @@
 #include "structure_bindings/DeprecatedKeypoints.h"
 
 #include "support/DictCopy.h"
+#include "support/Utf8Name.h"
 
 #include <pybind11/eigen.h>
 
@@ -59,7 +60,7 @@ void assign(AnatomicalStructureWrapper& structure, const py::dict& keypoints)
 	for (auto [key, value] : snapshot)
 	{
 		auto point = value.cast<Eigen::Vector3d>();
-		converted.emplace_back(key.cast<std::string>(), point);
+		converted.emplace_back(utf8Name(key.cast<std::string>(), "key"), point);
 	}
 	PointStore& store = structure->keypoints;
 	const std::vector<std::string> before = store.keys();
@@ -84,7 +85,7 @@ Eigen::Vector3d getOne(const AnatomicalStructureWrapper& structure, const std::s
 
 void setOne(AnatomicalStructureWrapper& structure, const std::string& name, const Eigen::Vector3d& point)
 {
-	assignPoint(structure->keypoints, name, point);
+	assignPoint(structure->keypoints, utf8Name(name, "key"), point);
 }
 
 void removeOne(AnatomicalStructureWrapper& structure, const std::string& name)

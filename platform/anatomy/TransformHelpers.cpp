@@ -46,10 +46,12 @@ Eigen::Vector4d localToWorld(const Eigen::Vector4d& plane, const Eigen::Matrix4d
 
 bool isValidTransform(const Eigen::Matrix4d& matrix)
 {
-	if (!matrix.allFinite())
+	// a projective bottom row would divide every point by its own w
+	if (!matrix.allFinite() || matrix.row(3) != Eigen::RowVector4d(0, 0, 0, 1))
 		return false;
 	const Eigen::FullPivLU<Eigen::Matrix4d> lu(matrix);
-	return lu.isInvertible() && lu.inverse().allFinite();
+	// the frames use the direct inverse, whose determinant overflows where the pivots do not
+	return lu.isInvertible() && lu.inverse().allFinite() && matrix.inverse().allFinite();
 }
 
 }

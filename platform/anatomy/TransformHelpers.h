@@ -22,7 +22,8 @@ Eigen::Vector3d transformPoint(const Eigen::Matrix4d& transform, const Eigen::Ve
 /// The plane that the points of `plane` lie on after `transform`: transform⁻ᵀ · plane.
 Eigen::Vector4d transformPlane(const Eigen::Matrix4d& transform, const Eigen::Vector4d& plane);
 
-/// True when every element is finite and the matrix is invertible with a finite inverse.
+/// True when the matrix is affine (bottom row 0 0 0 1), every element is finite and the matrix is
+/// invertible with a finite inverse.
 bool isValidTransform(const Eigen::Matrix4d& matrix);
 
 }

@@ -10,6 +10,39 @@ bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
 bool isLower(char c) { return c >= 'a' && c <= 'z'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Length of the well-formed UTF-8 sequence that starts at text[at], or 0 when there is none.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at)
+{
+	const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+	const unsigned char lead = byte(at);
+	if (lead < 0x80)
+		return 1;
+	std::size_t length = 0;
+	unsigned char low = 0x80, high = 0xBF;    // range of the first continuation byte
+	if (lead >= 0xC2 && lead <= 0xDF)
+		length = 2;
+	else if (lead >= 0xE0 && lead <= 0xEF)
+	{
+		length = 3;
+		low = lead == 0xE0 ? 0xA0 : 0x80;     // no overlong forms
+		high = lead == 0xED ? 0x9F : 0xBF;    // no surrogates
+	}
+	else if (lead >= 0xF0 && lead <= 0xF4)
+	{
+		length = 4;
+		low = lead == 0xF0 ? 0x90 : 0x80;
+		high = lead == 0xF4 ? 0x8F : 0xBF;    // nothing past U+10FFFF
+	}
+	else
+		return 0;
+	if (text.size() - at < length || byte(at + 1) < low || byte(at + 1) > high)
+		return 0;
+	for (std::size_t i = 2; i < length; ++i)
+		if ((byte(at + i) & 0xC0) != 0x80)
+			return 0;
+	return length;
+}
+
 std::string_view trimmed(std::string_view s)
 {
 	while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
@@ -85,5 +118,30 @@ std::string toUpperCopy(std::string_view text)
 }
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+bool isUtf8(std::string_view text)
+{
+	for (std::size_t at = 0; at < text.size();)
+	{
+		const std::size_t length = utf8SequenceLength(text, at);
+		if (length == 0)
+			return false;
+		at += length;
+	}
+	return true;
+}
+
+std::string withValidUtf8(std::string_view text)
+{
+	std::string out;
+	out.reserve(text.size());
+	for (std::size_t at = 0; at < text.size();)
+	{
+		const std::size_t length = utf8SequenceLength(text, at);
+		out.append(length ? text.substr(at, length) : std::string_view("\xEF\xBF\xBD"));
+		at += length ? length : 1;
+	}
+	return out;
+}
 
 }

@@ -28,4 +28,10 @@ void toLower(std::string& text);
 std::string toUpperCopy(std::string_view text);
 bool contains(std::string_view text, std::string_view part);
 
+/// True when text is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF),
+/// the only text Python can turn into a str.
+bool isUtf8(std::string_view text);
+/// Copy of text with every byte that is not part of a well-formed UTF-8 sequence replaced by U+FFFD.
+std::string withValidUtf8(std::string_view text);
+
 }

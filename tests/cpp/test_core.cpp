@@ -602,6 +602,16 @@ TEST(String, CaseConversionTouchesOnlyAsciiLetters)
 	EXPECT_EQ(source, "left Rib-3 \xC3\xA4");
 }
 
+TEST(String, Utf8IsCheckedSequenceBySequenceAndRepairedBytewise)
+{
+	EXPECT_TRUE(String::isUtf8(""));
+	EXPECT_TRUE(String::isUtf8("a\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF"));    // a, é, €, U+10FFFF
+	for (const char* bad : {"\xFF", "\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"})
+		EXPECT_FALSE(String::isUtf8(bad)) << bad;
+	EXPECT_EQ(String::withValidUtf8("a\xC3\xA9"), "a\xC3\xA9");
+	EXPECT_EQ(String::withValidUtf8("k\xFF\xE2\x82!"), "k\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD!");
+}
+
 TEST(String, ContainsIsCaseSensitiveAndAcceptsTheEmptyPart)
 {
 	EXPECT_TRUE(String::contains("Orbitane.Spine", "Spine"));

@@ -309,6 +309,16 @@ class TestMatrices:
         np.testing.assert_array_equal(liver.matrix_to_world, translation(1, 0, 0))
         np.testing.assert_array_equal(liver.keypoints2["a"], [2, 2, 3])
 
+    def test_matrices_with_unusable_inverses_or_projective_rows_are_refused(self, liver):
+        projective = np.eye(4)
+        projective[3] = [0.0, 0.0, 0.5, 1.0]
+        for bad in (np.eye(4) * 1e308, np.diag([1e-308, 1e-308, 1e-308, 1.0]), projective, np.eye(4) * 2):
+            with pytest.raises(ValueError) as error:
+                liver.matrix_to_world = bad
+            assert str(error.value) == "The matrix of an anatomical structure must be finite and invertible"
+        np.testing.assert_array_equal(liver.matrix_to_world, np.eye(4))
+        np.testing.assert_array_equal(liver.keypoints2["a"], [1, 2, 3])
+
     def test_wrong_shapes_are_type_errors(self, liver):
         with pytest.raises(TypeError):
             liver.matrix_to_world = np.eye(3)
@@ -345,6 +355,21 @@ class TestGenericAnatomicalStructure:
             s.identifier = 5
         with pytest.raises(AttributeError):
             del s.identifier
+
+    def test_names_that_are_not_utf8_are_refused(self, liver):
+        refusals = (
+            (lambda: anatomy.GenericAnatomicalStructure(b"\xfe"), "The identifier '\ufffd' is not valid UTF-8"),
+            (lambda: setattr(liver, "identifier", b"liv\xffer"), "The identifier 'liv\ufffder' is not valid UTF-8"),
+            (lambda: liver.set_keypoint(b"\xed\xa0\x80", [0, 0, 0]), "The key '\ufffd\ufffd\ufffd' is not valid UTF-8"),
+            (lambda: setattr(liver, "keypoints", {"c": [0, 0, 0], b"\xff": [0, 0, 0]}),
+             "The key '\ufffd' is not valid UTF-8"),
+        )
+        with pytest.warns(UserWarning):
+            for refused, message in refusals:
+                with pytest.raises(ValueError) as error:
+                    refused()
+                assert str(error.value) == message
+        assert liver.identifier == "liver" and liver.keypoints2.keys() == ["a", "b"]
 
     def test_every_inherited_member_works(self, liver):
         liver.set_keypoint("c", [0, 0, 0])

@@ -255,6 +255,36 @@ class TestRigidMethods:
         for key, value in keypoints_of(moving).items():
             np.testing.assert_allclose(value, keypoints_of(fixed)[key], atol=1e-9)
 
+    def test_residual_is_recorded_logged_and_a_poor_fit_warned_of(self, caplog):
+        caplog.set_level(logging.INFO, logger=LOGGER)
+        previous = orbitane.get_log_level()
+        orbitane.set_log_level(2)
+        try:
+            fixed = landmarks()
+            points = np.array(list(keypoints_of(fixed).values()))
+            spread = np.sqrt(((points - points.mean(axis=0)) ** 2).sum(axis=1).mean())
+            outcomes = []
+            for method in (Method.PointsAndPlanes, Method.PointsRigidScaling):
+                r = Registration(fixed, landmarks(motion(10, [0, 0, 1], [1, 2, 3], scale=1.5)))
+                assert r.p_residual == 0.0
+                r.registration_method = method
+                caplog.clear()
+                r.compute()
+                assert r.status == 0
+                outcomes.append((r.p_residual, [(x.levelno, x.getMessage()) for x in caplog.records if x.name == LOGGER]))
+            with pytest.raises(AttributeError):
+                r.p_residual = 1.0
+        finally:
+            orbitane.set_log_level(previous)
+        (rigid, rigid_log), (scaled, scaled_log) = outcomes
+        assert rigid > 0.1 * spread and scaled < 1e-9
+        assert [level for level, _ in rigid_log] == [logging.INFO, logging.WARNING]
+        assert rigid_log[0][1] == f"Registration residual: {rigid:.4g} in world units"
+        assert rigid_log[1][1] == (f"Registration residual {rigid:.4g} exceeds a tenth of the spread of the fixed "
+                                   f"keypoints ({spread:.4g}): PointsRigidScaling, which also fits a uniform scale, "
+                                   "may fit better")
+        assert [level for level, _ in scaled_log] == [logging.INFO]
+
     @pytest.mark.parametrize("method, prepare, message", [
         (Method.PointsAndPlanes, lambda f, m: f.pop("tibia"), None),
         (Method.PointsRigidScaling, lambda f, m: (f.pop("tibia"), m.pop("femur")), None),

@@ -229,6 +229,17 @@ class TestMapping:
         assert w.keys() == ["raw"]
         assert b"raw" in w
 
+    def test_keys_that_are_not_utf8_are_refused_where_they_enter(self, structure, kind):
+        w = store_of(structure, kind)
+        w["good"] = kind.make()
+        for enter, shown in ((lambda: w.__setitem__(b"\xff", kind.make()), "\ufffd"),
+                             (lambda: w.update({"a": kind.make(), b"b\xfe": kind.make()}), "b\ufffd"),
+                             (lambda: setattr(structure, kind.prop, {b"\xc0\xaf": kind.make()}), "\ufffd\ufffd")):
+            with pytest.raises(ValueError) as error:
+                enter()
+            assert str(error.value) == f"The key '{shown}' is not valid UTF-8"
+        assert w.keys() == ["good"] and repr(w) == f"<KeyValueDataWrapper for {kind.store}, Keys: ['good'] >"
+
     def test_arguments_of_the_wrong_type(self, structure, kind):
         w = store_of(structure, kind)
         with pytest.raises(TypeError):

@@ -205,6 +205,17 @@ class TestMapping:
         assert q["watertight"] and q["euler"] == 4
         np.testing.assert_allclose(rib.keypoints2["Orbitane.Position"], [5.5, 1.5, 1.5])
 
+    def test_a_default_name_never_captures_a_label(self, three_labels):
+        asc = convert(three_labels, {6: "Label 2", 9: "Label 2 (unnamed)"})
+        assert asc.anatomical_structure_identifiers() == ["Label 2 (unnamed 2)", "Label 2", "Label 2 (unnamed)"]
+        for name in asc.anatomical_structure_identifiers():
+            assert asc.anatomical_structure(name).images.attributes[SEGMENTATION]["voxelCount"] == 8
+
+    def test_names_that_are_not_utf8_are_refused(self, three_labels):
+        with pytest.raises(ValueError) as error:
+            convert(three_labels, {6: b"aorta\xff"})
+        assert str(error.value) == "The label name 'aorta\ufffd' is not valid UTF-8"
+
     def test_the_image_sets_own_label_names_are_not_consulted(self, three_labels):
         component = orbitane.LabelDataComponent()
         component.set_label(6, "heart")

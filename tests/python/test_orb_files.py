@@ -10,6 +10,7 @@ import subprocess
 import sys
 import textwrap
 import time
+import zlib
 
 import numpy as np
 import pytest
@@ -152,10 +153,35 @@ class TestRoundTrip:
         orbitane.save(anatomy.GenericASC(), path)
         assert len(orbitane.open(path)) == 0
 
+    def test_a_store_holds_as_many_entries_in_a_file_as_in_memory(self, tmp_path):
+        path = tmp_path / "many.orb"
+        asc = anatomy.GenericASC()
+        asc.add(anatomy.GenericAnatomicalStructure("many"))
+        points = {f"k{i:05}": [i, 0.0, 0.0] for i in range(20000)}
+        asc.anatomical_structure(0).keypoints2.update(points)
+        orbitane.save(asc, path)
+        reopened = orbitane.open(path)    # kept: its structures borrow from it
+        loaded = reopened.anatomical_structure(0).keypoints2
+        assert loaded.keys() == sorted(points)
+        np.testing.assert_array_equal(loaded["k19999"], [19999, 0, 0])
+
     def test_saving_the_loaded_collection_reproduces_the_file(self, saved, tmp_path):
         again = tmp_path / "again.orb"
         orbitane.save(orbitane.open(saved), again)
         assert again.read_bytes() == saved.read_bytes()
+
+
+def with_checksums_repaired(data):
+    """The header and chunk CRCs recomputed, so that damage reaches the payload parsers."""
+    b = bytearray(data)
+    b[12:16] = struct.pack("<I", zlib.crc32(bytes(b[:12])))
+    offset = 16
+    while offset + 12 <= len(b):
+        (length,) = struct.unpack_from("<Q", b, offset + 4)
+        end = offset + 12 + length
+        b[end:end + 4] = struct.pack("<I", zlib.crc32(bytes(b[offset:end])))
+        offset = end + 4
+    return bytes(b)
 
 
 class TestDamagedFiles:
@@ -178,6 +204,22 @@ class TestDamagedFiles:
             damaged.write_bytes(variant)
             with pytest.raises(RuntimeError, match="^Cannot read '"):
                 orbitane.open(damaged)
+
+    def test_names_that_are_not_utf8_are_refused_and_quoted_readably(self, tmp_path):
+        c = anatomy.GenericASC()
+        c.add(anatomy.GenericAnatomicalStructure("ident-x"))
+        c.anatomical_structure("ident-x").keypoints2["key-x"] = [1, 2, 3]
+        path = tmp_path / "names.orb"
+        orbitane.save(c, path)
+        data = path.read_bytes()
+        for original, damaged, problem in (
+                (b"ident-x", b"ident-\xff", "structure identifier 'ident-\ufffd' is not valid UTF-8"),
+                (b"key-x", b"key-\xff", "keypoint key 'key-\ufffd' is not valid UTF-8"),
+                (b"Anatomical", b"Anatomic\xff\xff", "unknown class 'GenericAnatomic\ufffd\ufffdStructure'")):
+            path.write_bytes(with_checksums_repaired(data.replace(original, damaged)))
+            with pytest.raises(RuntimeError) as error:
+                orbitane.open(path)
+            assert problem + " at offset " in str(error.value)
 
     def test_other_files_are_not_taken_for_collections(self, tmp_path):
         text = tmp_path / "notes.orb"

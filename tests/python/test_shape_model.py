@@ -3,6 +3,7 @@ mean shape) and the model it builds from a directory of .orb files."""
 
 import gc
 import logging
+import os
 import weakref
 
 import numpy as np
@@ -246,6 +247,14 @@ class TestInputFiles:
         assert warnings[2].getMessage() == (f"Skipping '{training / 'c.orb'}': it lacks the mesh 'surface' of "
                                             "structure 'bone' with 6 vertices")
 
+    def test_warnings_quoting_bytes_that_are_not_utf8_reach_logging(self, training, mean_shape, caplog):
+        with open(os.fsencode(training) + b"/bad\xff.orb", "wb") as damaged:
+            damaged.write(b"\x00" * 64)
+        caplog.set_level(logging.WARNING, logger=LOGGER)
+        generator(mean_shape, training)()
+        [warning] = [r for r in caplog.records if r.name == LOGGER]
+        assert warning.getMessage().startswith(f"Skipping '{training}/bad\ufffd.orb': ")
+
     def test_a_symlink_loop_is_skipped_with_a_warning(self, training, mean_shape, caplog):
         (training / "loop.orb").symlink_to(training / "loop.orb")
         caplog.set_level(logging.WARNING, logger=LOGGER)
@@ -253,6 +262,19 @@ class TestInputFiles:
         assert model_parts(model)[3] == len(COEFFICIENTS)
         [warning] = [r for r in caplog.records if r.name == LOGGER]
         assert warning.getMessage().startswith(f"Skipping '{training / 'loop.orb'}': ")
+
+    def test_a_mean_shape_changed_while_reading_fails_with_its_cause(self, training, mean_shape, caplog):
+        def remove_keypoint(fraction):
+            if fraction < 0.4 and "k0" in mean_shape.anatomical_structure("bone").keypoints2:
+                del mean_shape.anatomical_structure("bone").keypoints2["k0"]
+
+        g = generator(mean_shape, training)
+        g.progress.connect(remove_keypoint)
+        g.compute()
+        assert g.status != 0
+        errors = [r.getMessage() for r in caplog.records if r.name == LOGGER and r.levelno == logging.ERROR]
+        assert errors == ["Shape model failed: the mean shape changed while the shapes were read: it lacks the "
+                          "keypoint 'k0' of structure 'bone'"]
 
     def test_fewer_than_two_usable_shapes(self, tmp_path, mean_shape, caplog):
         g = generator(mean_shape, tmp_path)

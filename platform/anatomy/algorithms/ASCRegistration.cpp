@@ -7,8 +7,10 @@
 #include "core/Log.h"
 
 #include <Eigen/Geometry>
+#include <fmt/format.h>
 
 #include <deque>
+#include <limits>
 #include <optional>
 
 namespace Orbitane {
@@ -87,6 +89,24 @@ std::vector<Eigen::Vector3d> worldVertices(const Mesh& mesh)
 	return out;
 }
 
+/// A residual above this share of the fixed side's spread marks a fit that misses the shapes.
+constexpr double kPoorFitShare = 0.1;
+
+std::string formatNumber(double value)
+{
+	return fmt::format("{:.4g}", value);
+}
+
+/// The method that can follow what a poor fit of `method` left unexplained.
+std::string betterMethod(Method method)
+{
+	switch (method)
+	{
+		case Method::PointsAndPlanes: return "PointsRigidScaling, which also fits a uniform scale,";
+		default: return "DeformableMeshRegistration, which fits the meshes' shapes,";
+	}
+}
+
 Registration::RigidFitResult fitByMethod(Method method, const std::vector<StructurePair>& pairs)
 {
 	switch (method)
@@ -113,6 +133,7 @@ ASCRegistration::ASCRegistration(AnatomicalStructureCollection* fixed, Anatomica
 {
 	registerParameter(registrationMethod);
 	registerParameter(transformation);
+	registerParameter(residual);
 }
 
 void ASCRegistration::compute()
@@ -146,8 +167,23 @@ bool ASCRegistration::computeRigid()
 		s->setMatrixToWorld(fit.transform * s->matrixToWorld(), true);
 	}
 	transformation.set(fit.transform);
+	reportResidual(fit.rms, fit.spread);
 	setProgress(1.0);
 	return true;
+}
+
+void ASCRegistration::reportResidual(double rms, double spread)
+{
+	residual.set(rms);
+	const Method method = registrationMethod.get();
+	const std::string unit = method == Method::RigidImages ? "in intensity" : "in world units";
+	Log::logIfAccepted(Log::Info, kLogCategory, [&] { return "Registration residual: " + formatNumber(rms) + " " + unit; });
+	// a rigid or similarity motion leaves this much only where the shapes themselves differ
+	if (spread > 0.0 && rms > kPoorFitShare * spread)
+		Log::logIfAccepted(Log::Warning, kLogCategory, [&] {
+			return "Registration residual " + formatNumber(rms) + " exceeds a tenth of the spread of the fixed "
+			       "keypoints (" + formatNumber(spread) + "): " + betterMethod(method) + " may fit better";
+		});
 }
 
 bool ASCRegistration::computeDeformable()
@@ -188,6 +224,7 @@ bool ASCRegistration::computeDeformable()
 	for (Fitted& f : fitted)
 		f.store->set(f.key, std::move(f.mesh));
 	transformation.set(Eigen::Matrix4d::Identity());
+	residual.set(std::numeric_limits<double>::quiet_NaN());
 	setProgress(1.0);
 	return true;
 }

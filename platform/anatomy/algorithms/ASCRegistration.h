@@ -21,6 +21,12 @@ namespace Orbitane {
 /// first successful compute). DeformableMeshRegistration fits the vertices of every paired moving
 /// mesh onto its fixed surface and leaves "transformation" at identity.
 ///
+/// The rigid and similarity methods also record how well the moved collection fits in the read-only
+/// parameter "residual": the RMS distance of the matched keypoints and planes, or for RigidImages
+/// the RMS intensity difference (0 before the first successful compute, NaN after a deformable
+/// one). compute logs it, and for the keypoint methods warns when it exceeds a tenth of the fixed
+/// keypoints' spread, naming the method that would fit better.
+///
 /// When the pairs do not determine the result (too few, collinear, no paired element of the kind
 /// the method needs), compute logs the cause, sets a non-zero status and changes nothing.
 /// The algorithm refers to the collections and does not own them.
@@ -52,9 +58,11 @@ public:
 
 	Parameter<RegistrationMethod> registrationMethod{"registrationMethod", RegistrationMethod::PointsAndPlanes};
 	Parameter<Eigen::Matrix4d> transformation{"transformation", Eigen::Matrix4d::Identity(), true};
+	Parameter<double> residual{"residual", 0.0, true};
 
 private:
 	bool computeRigid();
+	void reportResidual(double rms, double spread);
 	bool computeDeformable();
 
 	AnatomicalStructureCollection* m_fixed;

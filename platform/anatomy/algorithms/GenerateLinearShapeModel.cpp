@@ -162,8 +162,15 @@ void GenerateLinearShapeModel::compute()
 		fail(InvalidInput, kLogCategory, kFailed + "fewer than two usable shapes in '" + inputDirectory.get() + "'");
 		return;
 	}
+	// the progress slots run Python code, which may have changed the mean shape since its layout was taken
 	std::string missing;
-	ShapeModel::PointSet mean = *layout.extract(*m_meanShape, missing);
+	std::optional<ShapeModel::PointSet> extracted = layout.extract(*m_meanShape, missing);
+	if (!extracted)
+	{
+		fail(InvalidInput, kLogCategory, kFailed + "the mean shape changed while the shapes were read: it lacks the " + missing);
+		return;
+	}
+	ShapeModel::PointSet mean = std::move(*extracted);
 	const Eigen::VectorXd weights = layout.numKeypoints() >= 3 ? layout.keypointWeights() : Eigen::VectorXd();
 
 	std::vector<ShapeModel::PointSet> aligned;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <map>
 #include <optional>
+#include <set>
 
 namespace Orbitane::AnatomicalStructureProcessing {
 
@@ -32,17 +33,34 @@ std::optional<LabelMap::VoxelType> voxelType(PixelType t)
 	}
 }
 
-/// The name a label value gets, or nothing when it does not become a structure.
-std::optional<std::string> labelName(std::int64_t value, const LabelDataComponent* labels, bool onlyConfigured)
+/// The name a label value gets, and whether the caller gave it; nothing when the label does not
+/// become a structure.
+struct LabelName
+{
+	std::string name;
+	bool given;
+};
+
+std::optional<LabelName> labelName(std::int64_t value, const LabelDataComponent* labels, bool onlyConfigured)
 {
 	if (value < INT_MIN || value > INT_MAX)
-		return onlyConfigured ? std::nullopt : std::optional<std::string>("Label " + std::to_string(value));
+		return onlyConfigured ? std::nullopt : std::optional<LabelName>({"Label " + std::to_string(value), false});
 	if (labels)
 		if (auto config = labels->labelConfig(static_cast<int>(value)))
-			return config->name;
+			return LabelName{config->name, true};
 	if (onlyConfigured)
 		return std::nullopt;
-	return LabelDataComponent::defaultLabelConfig(static_cast<int>(value)).name;
+	return LabelName{LabelDataComponent::defaultLabelConfig(static_cast<int>(value)).name, false};
+}
+
+/// Labels named alike merge by intent, but a default name only stands in for a missing one: when
+/// the caller gave it to another label, the unnamed label moves to a name nobody gave.
+std::string unclaimedName(const std::string& defaultName, const std::set<std::string>& givenNames)
+{
+	std::string name = defaultName + " (unnamed)";
+	for (int n = 2; givenNames.count(name); ++n)
+		name = defaultName + " (unnamed " + std::to_string(n) + ")";
+	return name;
 }
 
 struct NamedGroup
@@ -55,22 +73,30 @@ struct NamedGroup
 std::vector<NamedGroup> groupByName(const std::vector<LabelStatistics>& stats, const LabelDataComponent* labels,
                                     bool onlyConfigured)
 {
-	std::vector<NamedGroup> groups;
-	std::map<std::string, std::size_t> indexOfName;
+	std::vector<std::optional<LabelName>> names;
+	std::set<std::string> givenNames;
 	for (const LabelStatistics& s : stats)
 	{
-		auto name = labelName(s.label, labels, onlyConfigured);
-		if (!name)
+		names.push_back(labelName(s.label, labels, onlyConfigured));
+		if (names.back() && names.back()->given)
+			givenNames.insert(names.back()->name);
+	}
+	std::vector<NamedGroup> groups;
+	std::map<std::string, std::size_t> indexOfName;
+	for (std::size_t i = 0; i < stats.size(); ++i)
+	{
+		if (!names[i])
 			continue;
-		auto [it, added] = indexOfName.try_emplace(*name, groups.size());
+		const bool captured = !names[i]->given && givenNames.count(names[i]->name);
+		const std::string name = captured ? unclaimedName(names[i]->name, givenNames) : names[i]->name;
+		auto [it, added] = indexOfName.try_emplace(name, groups.size());
 		if (added)
-			groups.push_back({*name, {}});
-		groups[it->second].parts.push_back(s);
+			groups.push_back({name, {}});
+		groups[it->second].parts.push_back(stats[i]);
 	}
 	return groups;
 }
 
-/// Mask and surface of a group: its labels marked into one image over their joined box, then meshed.
 LabelGroup gatherGroup(const LabelVolumeRef& volume, const NamedGroup& named, const VoxelFrame& frame,
                        LabelMap::SurfaceScratch& scratch)
 {

@@ -61,7 +61,8 @@ void ShapeLayout::apply(const Eigen::Matrix3Xd& points, AnatomicalStructureColle
 	{
 		AnatomicalStructure* s = c.anatomicalStructureByIdentifier(item.structure);
 		const auto* meshEntry = s && item.isMesh ? s->meshes.find(item.key) : nullptr;
-		if (!s || (item.isMesh && (!meshEntry || !meshEntry->isInitialized())))
+		if (!s || (item.isMesh && (!meshEntry || !meshEntry->isInitialized() ||
+		                           meshEntry->value()->numVertices() != item.vertexCount)))
 		{
 			// a collection that lacks an element of the layout just does not receive its points
 			column += item.vertexCount;

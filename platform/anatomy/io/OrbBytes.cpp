@@ -1,5 +1,7 @@
 #include "anatomy/io/OrbBytes.h"
 
+#include "core/String.h"
+
 #include <bit>
 #include <limits>
 
@@ -101,6 +103,15 @@ std::string PayloadReader::string()
 		return {};
 	const std::uint8_t* p = take(n, "a string");
 	return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+std::string PayloadReader::name(std::string_view what)
+{
+	const std::uint64_t at = offset();
+	std::string text = string();
+	if (!String::isUtf8(text))
+		failAt(std::string(what) + " '" + String::withValidUtf8(text) + "' is not valid UTF-8", at);
+	return text;
 }
 
 std::size_t PayloadReader::count(std::size_t minElementBytes, std::string_view what)

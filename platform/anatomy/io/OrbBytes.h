@@ -82,6 +82,9 @@ public:
 	double f64();
 	bool boolean();
 	std::string string();
+	/// A string that names something (a key, an identifier): refused unless it is UTF-8, since
+	/// nothing that is not can be listed from Python.
+	std::string name(std::string_view what);
 	/// A count of elements that each occupy at least minElementBytes; refused when the rest of the
 	/// payload cannot hold that many, so that no caller allocates for data the file does not have.
 	std::size_t count(std::size_t minElementBytes, std::string_view what);

@@ -132,7 +132,7 @@ void readStore(PayloadReader& r, Store& store, const char* name)
 	for (std::size_t i = 0; i < n; ++i)
 	{
 		const std::uint64_t at = r.offset();
-		std::string key = r.string();
+		std::string key = r.name(std::string(name) + " key");
 		// stores keep their keys byte-wise ordered and unique, so any other order is damage
 		if (i > 0 && key <= previous)
 			r.failAt(std::string(name) + " key '" + key + "' out of order or repeated", at);
@@ -217,7 +217,7 @@ void writeStructure(PayloadWriter& w, const AnatomicalStructure& structure)
 std::unique_ptr<AnatomicalStructure> readStructure(PayloadReader& r)
 {
 	readClassName(r, kGenericStructure);
-	auto structure = std::make_unique<GenericAnatomicalStructure>(r.string());
+	auto structure = std::make_unique<GenericAnatomicalStructure>(r.name("structure identifier"));
 	structure->is2D = r.boolean();
 	const std::uint64_t matrixAt = r.offset();
 	const Eigen::Matrix4d matrix = r.matrix();

@@ -9,10 +9,11 @@
 namespace Orbitane::OrbCollectionCodec {
 
 /// Adding a structure to a collection compares its identifier with all others, so n structures
-/// cost n² steps to rebuild (a store fills in time linear in its entries). These bounds keep a
-/// hostile file from stalling the reader; the writer refuses collections beyond them, so every
-/// file written can be read back.
-inline constexpr std::size_t kMaxStoreEntries = 1 << 14;
+/// cost n² steps to rebuild; this bound keeps a hostile file from stalling the reader. A store
+/// fills in time linear in its entries, so it holds as many as its count field can state, and any
+/// store that memory holds can be saved. The writer refuses collections beyond these bounds, so
+/// every file written can be read back.
+inline constexpr std::size_t kMaxStoreEntries = 0xFFFFFFFF;
 inline constexpr std::size_t kMaxStructures = 1 << 14;
 
 /// Payload of the 'COLL' chunk: the collection's class, 2-D flag, data part, its own stores and

@@ -231,6 +231,7 @@ RigidFitResult fitPointSets(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3
 	result.ok = true;
 	result.transform = compose(linear, t);
 	result.rms = residualRms(moving, fixed, weights, {}, linear, t);
+	result.spread = std::sqrt(c.fixedSpread);
 	return result;
 }
 
@@ -285,6 +286,7 @@ RigidFitResult fitRigidPointsAndPlanes(const std::vector<PointCorrespondence>& p
 	result.ok = true;
 	result.transform = compose(rot.matrix, t);
 	result.rms = residualRms(moving, fixed, weights, unitPlanes, rot.matrix, t);
+	result.spread = std::sqrt(c.fixedSpread);
 	return result;
 }
 

@@ -24,15 +24,17 @@ struct PlaneCorrespondence
 	double weight = 1.0;
 };
 
-/// Outcome of a registration: on success `transform` maps moving world coordinates onto fixed ones
-/// and `rms` is the root mean square residual; on failure `reason` says why and `transform` is
-/// the identity.
+/// Outcome of a registration: on success `transform` maps moving world coordinates onto fixed ones,
+/// `rms` is the root mean square residual and `spread` the RMS distance of the fixed keypoints from
+/// their centroid, the scale a residual of keypoints is judged against (0 where there is none, as
+/// for images); on failure `reason` says why and `transform` is the identity.
 struct RigidFitResult
 {
 	bool ok = false;
 	std::string reason;
 	Eigen::Matrix4d transform = Eigen::Matrix4d::Identity();
 	double rms = 0.0;
+	double spread = 0.0;
 
 	static RigidFitResult failure(std::string why);
 };

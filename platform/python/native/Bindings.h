@@ -8,6 +8,7 @@ namespace Orbitane::Python {
 
 namespace py = pybind11;
 
+void bindErrorTranslation();
 void bindSignal(py::module_& m);
 void bindProperties(py::module_& m);
 void bindComponents(py::module_& m);

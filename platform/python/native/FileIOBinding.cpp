@@ -1,5 +1,6 @@
 #include "Bindings.h"
 
+#include "core/String.h"
 #include "data/DataIO.h"
 
 #include <pybind11/gil_safe_call_once.h>
@@ -55,7 +56,7 @@ void translateFileAccess(std::exception_ptr p)
 	catch (const DataIO::FileAccessError& e)
 	{
 		// The message alone makes the text, as for the other errors; errno tells the kind apart.
-		py::object error = pythonClassFor(e.errorCode())(e.what());
+		py::object error = pythonClassFor(e.errorCode())(String::withValidUtf8(e.what()));
 		if (e.errorCode() != 0)
 			error.attr("errno") = e.errorCode();
 		PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());

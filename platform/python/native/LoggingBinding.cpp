@@ -1,6 +1,7 @@
 #include "Bindings.h"
 
 #include "core/Log.h"
+#include "core/String.h"
 
 #include <fmt/format.h>
 
@@ -21,21 +22,25 @@ int pythonLevel(int level)
 	return 50;    // logging.CRITICAL
 }
 
+// Records may quote bytes that are not UTF-8 (from a damaged file, say); Python takes only UTF-8
+// text, so they are passed on with those bytes replaced rather than lost.
 void emitRecord(const Log::Record& r)
 {
+	const std::string category = String::withValidUtf8(r.category);
+	const std::string message = String::withValidUtf8(r.message);
 	py::object logger = py::module_::import("logging")
-	                        .attr("getLogger")(r.category.empty() ? std::string("orbitane") : "orbitane." + r.category);
+	                        .attr("getLogger")(category.empty() ? std::string("orbitane") : "orbitane." + category);
 	const int level = pythonLevel(r.level);
 	if (!logger.attr("isEnabledFor")(level).cast<bool>())
 		return;
 	if (r.file.empty())
 	{
 		// without a native location the Python caller is the most useful one
-		logger.attr("log")(level, r.message);
+		logger.attr("log")(level, message);
 		return;
 	}
-	py::object record = logger.attr("makeRecord")(logger.attr("name"), level, r.file, std::max(r.line, 0), r.message,
-	                                              py::tuple(), py::none());
+	py::object record = logger.attr("makeRecord")(logger.attr("name"), level, String::withValidUtf8(r.file),
+	                                              std::max(r.line, 0), message, py::tuple(), py::none());
 	logger.attr("handle")(record);
 }
 

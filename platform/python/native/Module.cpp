@@ -6,6 +6,7 @@ PYBIND11_MODULE(_orbitane, m)
 {
 	using namespace Orbitane::Python;
 	m.doc() = "Native part of the orbitane package; import its types from orbitane and orbitane.graph.";
+	bindErrorTranslation();
 	// types before the types that refer to them in signatures
 	bindSignal(m);
 	bindProperties(m);
