@@ -1,5 +1,14 @@
-# Shared by tools/test, tools/demo and tools/bench; sourced, not run. Functions named build_*
-# run inside a toolchain (tools/sysroot run ...), with the repo as working directory.
+# Shared by tools/test, tools/demo, tools/bench and tools/fuzz-orb; sourced, not run, with the
+# repo as working directory. Functions named build_* run inside a toolchain (tools/sysroot).
+
+# Each script starts with `enter_toolchain SET "$@"`: outside toolchain SET (test or full) this
+# runs the script again inside it with the same arguments and does not return; inside, it
+# returns at once. ORBITANE_TOOLCHAIN names the toolchain the script already runs in.
+enter_toolchain() {
+  local set=$1; shift
+  [ "${ORBITANE_TOOLCHAIN:-}" = "$set" ] && return
+  exec tools/sysroot run "$set" -- "ORBITANE_TOOLCHAIN=$set $(printf '%q ' "tools/${0##*/}" "$@")"
+}
 
 # The build folder: $ORBITANE_BUILD_DIR (relative to the repo, or absolute inside it), else
 # build-asan/ for sanitizer builds and build/ otherwise.
@@ -10,9 +19,8 @@ build_dir() {
   fi
 }
 
-# Configures (quietly, unless it fails) and builds everything into folder $1; further arguments
-# go to the configure step.
-build_all() {
+# Configures folder $1 (quietly, unless it fails); further arguments go to cmake.
+build_configure() {
   local dir=$1; shift
   local sanitize=OFF
   [ "${ORBITANE_SANITIZE:-}" = 1 ] && sanitize=ON
@@ -22,5 +30,9 @@ build_all() {
     echo "configuring $dir failed" >&2
     return 1
   fi
-  cmake --build "$dir"
+}
+
+# Configures and builds everything into folder $1; further arguments go to the configure step.
+build_all() {
+  build_configure "$@" && cmake --build "$1"
 }

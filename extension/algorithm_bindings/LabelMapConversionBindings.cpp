@@ -1,11 +1,10 @@
 #include "entry/Registration.h"
 
-#include "algorithm_bindings/LabelNamesArgument.h"
-
 #include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
 #include "anatomy/structures/GenericASC.h"
 #include "data/LabelDataComponent.h"
 #include "data/SharedImageSet.h"
+#include "support/BindingInternals.h"
 
 #include <pybind11/stl.h>
 
@@ -17,6 +16,9 @@
 namespace Orbitane::Bindings {
 
 namespace {
+
+/// The names given to generic_asc_from_label_map, by label value.
+using LabelNames = binding_detail::MapFromDictCopy<std::map<int, std::string>>;
 
 void checkLabelImageSet(const SharedImageSet& images)
 {
@@ -30,7 +32,7 @@ std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, const
 {
 	checkLabelImageSet(images);
 	LabelDataComponent labels(nullptr);
-	for (const auto& [value, name] : mapping.byValue)
+	for (const auto& [value, name] : mapping.value)
 	{
 		auto config = LabelDataComponent::defaultLabelConfig(value);
 		config.name = name;

@@ -61,8 +61,6 @@ void importParentTypes()
 
 PyObject* initialize()
 {
-	py::detail::get_internals();
-
 	py::module_ m;
 	try
 	{

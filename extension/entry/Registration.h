@@ -4,7 +4,7 @@
 
 #include "anatomy/style/Selector.h"
 #include "anatomy/style/SelectorElem.h"
-#include "anatomy/style/StyleSheet.h"
+#include "style_bindings/StyleSheetObject.h"
 
 namespace Orbitane::Bindings {
 
@@ -12,22 +12,22 @@ namespace py = pybind11;
 
 using SelectorElemClass = py::class_<AnatomyPlugin::SelectorElem>;
 using SelectorClass = py::class_<AnatomyPlugin::Selector>;
-using StyleSheetClass = py::class_<AnatomyPlugin::StyleSheet>;
+using StyleSheetClass = py::class_<StyleSheetObject>;
 
 // One function per registration step, called by AnatomyDataBindings::bind in this order.
-void registerAnatomicalStructureInvalidException(py::module_& m);            // module/
-void registerKeyValueDataWrappers(py::module_& m);                           // stores/
-void exportKeyNamespace();                                                   // module/
-void registerAnatomicalStructure(py::module_& m);                            // structures/
-void registerGenericAnatomicalStructure(py::module_& m);                     // structures/
-void registerASCDisplayOptions(py::module_& m);                              // styling/
-void registerDataComponentListAdditions(const char* accessorName);          // styling/
-void registerAnatomicalStructureCollection(py::module_& m);                  // structures/
-void registerGenericASC(py::module_& m);                                     // structures/
-void registerASCRegistration(py::module_& m);                                // algorithms/
-void registerGenerateLinearShapeModel(py::module_& m);                       // algorithms/
-void registerLabelMapConversion(py::module_& m);                             // algorithms/
+void registerAnatomicalStructureInvalidException(py::module_& m);            // entry/
+void registerKeyValueDataWrappers(py::module_& m);                           // store_mapping/
+void exportKeyNamespace();                                                   // keys/
+void registerAnatomicalStructure(py::module_& m);                            // structure_bindings/
+void registerGenericAnatomicalStructure(py::module_& m);                     // structure_bindings/
+void registerASCDisplayOptions(py::module_& m);                              // style_bindings/
+void registerDataComponentListAdditions(const char* accessorName);          // style_bindings/
+void registerAnatomicalStructureCollection(py::module_& m);                  // structure_bindings/
+void registerGenericASC(py::module_& m);                                     // structure_bindings/
+void registerASCRegistration(py::module_& m);                                // algorithm_bindings/
+void registerGenerateLinearShapeModel(py::module_& m);                       // algorithm_bindings/
+void registerLabelMapConversion(py::module_& m);                             // algorithm_bindings/
 void registerStyling(py::module_& m, SelectorElemClass& selectorElem, SelectorClass& selector,
-                     StyleSheetClass& styleSheet);                           // styling/
+                     StyleSheetClass& styleSheet);                           // style_bindings/
 
 }

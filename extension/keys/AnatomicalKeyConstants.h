@@ -9,9 +9,9 @@
 // consumers of the registry treat a repeated identifier as already handled.
 #define ORBITANE_ANATOMICAL_KEY(name, identifier)                                            \
 	constexpr Key name{identifier};                                                          \
-	[[maybe_unused]] const bool name##Registered = ::Orbitane::registerKey(name.toString());
+	[[maybe_unused]] const bool name##Registered = ::Orbitane::Bindings::registerKey(name.toString());
 
-namespace Orbitane::AnatomicalKeys {
+namespace Orbitane::Bindings::AnatomicalKeys {
 
 ORBITANE_ANATOMICAL_KEY(Position, "Orbitane.Position")
 ORBITANE_ANATOMICAL_KEY(Prediction, "Orbitane.Prediction")

@@ -2,7 +2,7 @@
 
 #include "core/String.h"
 
-namespace Orbitane {
+namespace Orbitane::Bindings {
 
 std::string toSnakeCase(const std::string& part)
 {

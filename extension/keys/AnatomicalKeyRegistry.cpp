@@ -1,6 +1,6 @@
 #include "keys/AnatomicalKeyRegistry.h"
 
-namespace Orbitane {
+namespace Orbitane::Bindings {
 
 std::vector<std::string>& keyRegistry()
 {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace Orbitane {
+namespace Orbitane::Bindings {
 
 /// The identifiers registered by the key constants while the library was loaded, in registration
 /// order. It only grows; an identifier compiled into several parts appears once per part.

@@ -4,6 +4,7 @@
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
 #include "core/Properties.h"
 #include "support/DictCopy.h"
+#include "support/View.h"
 #include "store_mapping/KeyValueElement.h"
 #include "anatomy/stores/KeyValueStore.h"
 #include "store_mapping/KeySnapshotIterator.h"
@@ -23,9 +24,21 @@ namespace py = pybind11;
 
 inline constexpr const char* nullObjectMessage = "Cannot set a null shared_ptr to a KeyValueStore expecting unique_ptr";
 
-/// Python mapping over one store of a structure. It never owns the store: every access first
-/// checks, through its own copy of the structure handle, that the structure still exists, and
-/// every element crosses the boundary as a copy or clone.
+/// How a view of a store reports that its structure is gone; the store's name is in the message.
+struct StoreGone
+{
+	std::string identifier;
+
+	[[noreturn]] void raise() const
+	{
+		throw Orbitane::AnatomicalStructureInvalidException("AnatomicalStructure holding " + identifier +
+		                                                    " key value store is no longer valid");
+	}
+};
+
+/// Python mapping over one store of a structure. It never owns the store: every access goes
+/// through a view that watches the structure's life, and every element crosses the boundary as a
+/// copy or clone.
 ///
 /// An object entry that exists without an object (made by attribute access under a new key)
 /// reads as None (get, values, asdict) and is removed by delete like any other entry.
@@ -37,131 +50,95 @@ public:
 	using Conversion = Element<T>;
 	using PyElement = typename Conversion::Python;
 	using Returned = typename Conversion::Returned;
+	using StoreView = View<Store, StoreGone>;
 
-	/// Read access to the attribute sets of the store's entries. It keeps a handle copy so that it
+	/// Read access to the attribute sets of the store's entries, through the same view, so that it
 	/// never reaches into the store of a structure that is gone.
 	class Attributes
 	{
 	public:
-		Attributes(Store* store, const Orbitane::AnatomicalStructureWrapper& structure, std::string name)
-		    : data_store(store), anatomical_structure(structure), identifier(std::move(name))
-		{
-		}
+		explicit Attributes(StoreView store) : m_store(std::move(store)) {}
 
 		/// A copy of the entry's attributes; the entry is created when missing.
-		Orbitane::Properties get(const std::string& key)
-		{
-			if (!anatomical_structure.isValid())
-				throwInvalid(identifier);
-			return data_store->getOrCreate(key).attributes();
-		}
+		Orbitane::Properties get(const std::string& key) { return m_store->getOrCreate(key).attributes(); }
 
-		Store* data_store;
-		Orbitane::AnatomicalStructureWrapper anatomical_structure;
-		std::string identifier;
+	private:
+		StoreView m_store;
 	};
 
-	KeyValueDataWrapper(Store* store, const Orbitane::AnatomicalStructureWrapper& structure, std::string name)
-	    : data_store(store), anatomical_structure(structure), identifier(std::move(name))
+	/// store belongs to the structure that structure refers to, which must still exist.
+	KeyValueDataWrapper(Store& store, const Orbitane::AnatomicalStructureWrapper& structure, std::string name)
+	    : m_store(store, structure.lifeWatch(), StoreGone{std::move(name)})
 	{
 	}
 
-	void checkValid() const
-	{
-		if (!anatomical_structure.isValid())
-			throwInvalid(identifier);
-	}
+	bool valid() const { return m_store.alive(); }
 
 	Returned get(const std::string& key) const
 	{
-		checkValid();
-		const auto* entry = data_store->find(key);
+		const auto* entry = m_store->find(key);
 		if (!entry)
 			throwMissing(key);
 		return Conversion::toPython(entry->value());
 	}
 
-	void set(const std::string& key, PyElement value)
-	{
-		checkValid();
-		apply(key, std::move(value));
-	}
+	void set(const std::string& key, PyElement value) { apply(m_store.get(), key, std::move(value)); }
 
 	void remove(const std::string& key)
 	{
-		checkValid();
-		if (!data_store->contains(key))
+		Store& store = m_store.get();
+		if (!store.contains(key))
 			throwMissing(key);
-		data_store->remove(key);
+		store.remove(key);
 	}
 
-	bool contains(const std::string& key) const
-	{
-		checkValid();
-		return data_store->contains(key);
-	}
-
-	std::size_t size() const
-	{
-		checkValid();
-		return data_store->size();
-	}
-
-	std::vector<std::string> keys() const
-	{
-		checkValid();
-		return data_store->keys();
-	}
+	bool contains(const std::string& key) const { return m_store->contains(key); }
+	std::size_t size() const { return m_store->size(); }
+	std::vector<std::string> keys() const { return m_store->keys(); }
 
 	std::vector<Returned> values() const
 	{
-		checkValid();
+		const Store& store = m_store.get();
 		std::vector<Returned> out;
-		out.reserve(data_store->size());
-		for (const auto& [key, entry] : *data_store)
+		out.reserve(store.size());
+		for (const auto& [key, entry] : store)
 			out.push_back(Conversion::toPython(entry.value()));
 		return out;
 	}
 
 	std::map<std::string, Returned> asdict() const
 	{
-		checkValid();
 		std::map<std::string, Returned> out;
-		for (const auto& [key, entry] : *data_store)
+		for (const auto& [key, entry] : m_store.get())
 			out.emplace_hint(out.end(), key, Conversion::toPython(entry.value()));
 		return out;
 	}
 
 	/// The whole dictionary is converted, and null objects refused, before the store is touched.
 	/// Converting runs Python code (an element's __array__, say) that may end the structure, so
-	/// its validity is checked again afterwards, right before the store is used.
+	/// the store is reached through the view again afterwards, right before it is used.
 	void fromDict(const py::dict& dict, bool clear)
 	{
-		checkValid();
+		m_store.get();
 		std::map<std::string, PyElement> converted = convert(dict);
-		checkValid();
+		Store& store = m_store.get();
 		if constexpr (Store::isObjectStore)
 			for (const auto& [key, value] : converted)
 				if (!value)
 					throw std::invalid_argument(nullObjectMessage);
 		if (clear)
-			data_store->clear();
+			store.clear();
 		for (auto& [key, value] : converted)
-			apply(key, std::move(value));
+			apply(store, key, std::move(value));
 	}
 
-	KeySnapshot snapshot() const
-	{
-		checkValid();
-		return KeySnapshot(data_store->keys());
-	}
+	KeySnapshot snapshot() const { return KeySnapshot(m_store->keys()); }
 
 	std::string repr() const
 	{
-		checkValid();
-		std::string text = "<KeyValueDataWrapper for " + identifier + ", Keys: [";
+		std::string text = "<KeyValueDataWrapper for " + m_store.gone().identifier + ", Keys: [";
 		bool first = true;
-		for (const auto& [key, entry] : *data_store)
+		for (const auto& [key, entry] : m_store.get())
 		{
 			text += first ? "'" : ",'";
 			text += key;
@@ -171,24 +148,16 @@ public:
 		return text + "] >";
 	}
 
-	Attributes attributes() const { return Attributes(data_store, anatomical_structure, identifier); }
-
-	Store* data_store;
-	Orbitane::AnatomicalStructureWrapper anatomical_structure;
-	std::string identifier;
+	Attributes attributes() const { return Attributes(m_store); }
 
 private:
-	[[noreturn]] static void throwInvalid(const std::string& identifier)
-	{
-		throw Orbitane::AnatomicalStructureInvalidException("AnatomicalStructure holding " + identifier +
-		                                                    " key value store is no longer valid");
-	}
+	StoreView m_store;
 
 	[[noreturn]] void throwMissing(const std::string& key) const
 	{
 		std::string available;
 		bool first = true;
-		for (const auto& [name, entry] : *data_store)
+		for (const auto& [name, entry] : m_store.get())
 		{
 			available += first ? "" : ", ";
 			available += name;
@@ -197,23 +166,23 @@ private:
 		throw py::key_error("Key '" + key + "' not found. Available keys: " + available);
 	}
 
-	void apply(const std::string& key, PyElement value)
+	static void apply(Store& store, const std::string& key, PyElement value)
 	{
 		if constexpr (std::is_same_v<T, Eigen::Vector3d>)
 		{
 			// the store's own rule: a NaN keypoint means "no keypoint"
-			data_store->set(key, value);
+			store.set(key, value);
 		}
 		else if constexpr (std::is_same_v<T, Eigen::Vector4d>)
-			data_store->getOrCreate(key).exchange(value);
+			store.getOrCreate(key).exchange(value);
 		else
 		{
 			if (!value)
 				throw std::invalid_argument(nullObjectMessage);
 			if (auto stored = Orbitane::KeyValueStoreDetail::copyObject(*value))
-				data_store->getOrCreate(key).set(std::move(stored));
+				store.getOrCreate(key).set(std::move(stored));
 			else
-				data_store->remove(key);
+				store.remove(key);
 		}
 	}
 
@@ -235,12 +204,16 @@ private:
 		if constexpr (Store::isObjectStore && std::is_same_v<Target, PyElement>)
 			if (item.is_none())
 				return nullptr;
-		py::detail::make_caster<Target> caster;
-		if (!caster.load(item, true))
+		try
+		{
+			return item.cast<Target>();
+		}
+		catch (const py::cast_error&)
+		{
 			throw std::invalid_argument("Type mismatch in dictionary conversion: Unable to cast Python instance of type " +
 			                            py::str(py::type::handle_of(item)).template cast<std::string>() +
 			                            " to C++ type '" + py::type_id<Target>() + "'");
-		return py::detail::cast_op<Target>(std::move(caster));
+		}
 	}
 };
 

@@ -1,4 +1,4 @@
-#include "support/ClassRecord.h"
+#include "support/BindingInternals.h"
 #include "entry/Registration.h"
 
 #include "store_mapping/KeyValueDataWrapper.h"
@@ -46,7 +46,7 @@ void bindWrapper(py::module_& m, const std::string& suffix)
 	ClassRecord<W>::remember(cls);
 	bindAttributes<T>(cls);
 	cls.def_property_readonly(
-	       "valid", [](const W& w) { return w.anatomical_structure.isValid(); },
+	       "valid", &W::valid,
 	       "Indicate whether the anatomical structure object is still valid.")
 	    .def_property_readonly(
 	        "mutable_return_values", [](const W&) { return false; },

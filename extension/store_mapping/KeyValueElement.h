@@ -1,7 +1,7 @@
 #pragma once
 
 #include "anatomy/stores/KeyValueStore.h"
-#include "store_mapping/VectorArray.h"
+#include "support/BindingInternals.h"
 
 #include <Eigen/Core>
 

@@ -1,7 +1,7 @@
 #include "entry/Registration.h"
 
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
-#include "support/ClassRecord.h"
+#include "support/BindingInternals.h"
 #include "store_mapping/KeyValueDataWrapper.h"
 #include "structure_bindings/DeprecatedKeypoints.h"
 
@@ -34,7 +34,7 @@ template <typename T>
 void bindStore(StructureClass& cls, const char* name, StoreMember<T> member, const char* storeName, const char* doc)
 {
 	using Wrapper = binding_detail::KeyValueDataWrapper<T>;
-	auto storeOf = [member](Handle& handle) { return &(handle.operator->()->*member); };
+	auto storeOf = [member](Handle& handle) -> KeyValueStore<T>& { return handle.operator->()->*member; };
 	// The new wrapper goes to Python without a further copy, and self and the result are
 	// converted through the class records: every read of the property makes a new wrapper.
 	auto get = [storeOf, storeName](Self<Handle> self) {

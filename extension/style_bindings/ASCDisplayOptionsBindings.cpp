@@ -1,3 +1,4 @@
+#include "style_bindings/StyleSheetObject.h"
 #include "style_bindings/StylingDetail.h"
 
 #include <pybind11/stl.h>
@@ -9,26 +10,35 @@ namespace Orbitane::Bindings {
 
 using AnatomyPlugin::ASCDisplayOptions;
 using AnatomyPlugin::StyleSheet;
-using StylingDetail::alive;
+
+namespace {
+
+void addStyleSheet(ASCDisplayOptions& self, const StyleSheetObject& sheet, const std::optional<std::string>& before)
+{
+	existing(self).addStyleSheet(StyleSheet(sheet.sheet()), before);
+}
+
+/// The held sheet's Python object keeps the options' Python object alive.
+StyleSheetObject* getOrAppendStyleSheet(ASCDisplayOptions& self, const std::string& name,
+                                        const std::optional<std::string>& before)
+{
+	StyleSheet& held = existing(self).getOrAppendStyleSheet(name, before);
+	return StyleSheetObject::viewOf(held, py::cast(&self, py::return_value_policy::reference));
+}
+
+}
 
 void registerASCDisplayOptions(py::module_& m)
 {
-	StylingDetail::detachViewsWhenTargetsEnd();
+	pointOptionsViewsAtStandInWhenOptionsEnd();
 	py::class_<ASCDisplayOptions, DataComponentBase>(
 	    m, "ASCDisplayOptions", "DataComponent to store AnatomicalStructureCollection-specific rendering options.")
 	    .def(py::init<>())
-	    .def("add_style_sheet",
-	         [](ASCDisplayOptions& self, const StyleSheet& sheet, const std::optional<std::string>& before) {
-		         alive(self).addStyleSheet(StyleSheet(alive(sheet)), before);
-	         })
-	    .def(
-	        "get_or_append_style_sheet",
-	        [](ASCDisplayOptions& self, const std::string& name, const std::optional<std::string>& before) -> StyleSheet& {
-		        return alive(self).getOrAppendStyleSheet(name, before);
-	        },
-	        py::return_value_policy::reference_internal)
+	    .def("add_style_sheet", &addStyleSheet)
+	    // a new sheet object is handed over to Python; an existing one is returned as it is
+	    .def("get_or_append_style_sheet", &getOrAppendStyleSheet, py::return_value_policy::take_ownership)
 	    .def("remove_style_sheets_by_name",
-	         [](ASCDisplayOptions& self, const std::string& name) { alive(self).removeStyleSheetsByName(name); });
+	         [](ASCDisplayOptions& self, const std::string& name) { existing(self).removeStyleSheetsByName(name); });
 }
 
 }

@@ -20,7 +20,7 @@ bool holds(const DataComponentList& list, const DataComponentBase* component)
 
 DataComponentBase* addCopy(DataComponentList& list, const ASCDisplayOptions& component)
 {
-	std::unique_ptr<DataComponentBase> copy = StylingDetail::alive(component).clone();
+	std::unique_ptr<DataComponentBase> copy = existing(component).clone();
 	if (!copy)
 		throw std::runtime_error("DataComponent could not be cloned.");
 	DataComponentBase* held = list.add(std::move(copy));

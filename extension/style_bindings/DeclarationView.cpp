@@ -1,65 +1,105 @@
 #include "style_bindings/DeclarationView.h"
 
-#include <stdexcept>
+#include "core/Signal.h"
 
-namespace Orbitane::Bindings::StylingDetail {
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace Orbitane::Bindings {
+
+using AnatomyPlugin::StyleSheet;
 
 namespace {
 
-const py::detail::type_info* propertiesType()
+/// The declaration belongs to its rule: the Python object's ownership is a formality that lets it
+/// be disowned, and deletes nothing.
+struct Lent
 {
-	return py::detail::get_type_info(typeid(Properties));
-}
+	void operator()(Properties*) const {}
+};
 
-/// Turns the view into the state the binding layer gives an object whose value was moved out:
-/// unregistered, no value, an empty holder. Every member then raises ValueError.
-void disown(py::handle object, const void* declaration)
-{
-	const py::detail::type_info* tinfo = propertiesType();
-	auto* inst = reinterpret_cast<py::detail::instance*>(object.ptr());
-	py::detail::value_and_holder vh = inst->get_value_and_holder(tinfo, false);
-	if (!vh || vh.value_ptr() != declaration || !vh.holder_constructed())
-		return;
-	if (vh.instance_registered())
-		py::detail::deregister_instance(inst, vh.value_ptr(), tinfo);
-	vh.set_instance_registered(false);
-	vh.holder<py::memory::smart_holder>().release_disowned();
-	vh.value_ptr() = nullptr;
-}
+using LentPointer = std::unique_ptr<Properties, Lent>;
 
 }
 
-DeclarationView::DeclarationView(Properties& declaration, const AnatomyPlugin::StyleSheet& owner)
-    : m_declaration(&declaration), m_owner(&owner)
+/// One declaration lent to Python, shared by the views of nested calls on the same rule.
+class __attribute__((visibility("hidden"))) DeclarationLend
 {
-	const py::detail::type_info* tinfo = propertiesType();
-	if (tinfo && tinfo->holder_enum_v != py::detail::holder_enum_t::smart_holder)
-		// only a smart holder can be emptied safely; any other would hand out a dangling object
-		throw std::runtime_error("orbitane.Properties must be bound with a smart holder to be lent to style callbacks");
-	AnatomyPlugin::StyleSheet::anyDestroyed().connect(
-	    &m_sheetWatch, [this](const AnatomyPlugin::StyleSheet& sheet) { onSheetEnd(sheet); });
-	if (tinfo)
-		if (py::handle existing = py::detail::get_object_handle(&declaration, tinfo))
+public:
+	DeclarationLend(Properties& declaration, const StyleSheet& owner)
+	    : m_declaration(&declaration), m_object(py::cast(LentPointer(&declaration)))
+	{
+		// the sheet ends on this thread, inside the callback, which holds the interpreter lock
+		StyleSheet::anyDestroyed().connect(&m_sheetWatch, [this, &owner](const StyleSheet& sheet) {
+			if (&sheet == &owner)
+				disown();
+		});
+	}
+
+	const Properties* declaration() const { return m_declaration; }
+	const py::object& object() const { return m_object; }
+
+	/// Taking the value back out as its owning pointer leaves the object disowned and unregistered.
+	void disown() noexcept
+	{
+		if (m_disowned)
+			return;
+		m_disowned = true;
+		try
 		{
-			m_object = py::reinterpret_borrow<py::object>(existing);
+			m_object.cast<LentPointer>();
+		}
+		catch (...)
+		{
+			// a slot or destructor is running: the object is left as it is rather than terminating
+		}
+	}
+
+private:
+	Properties* m_declaration;
+	py::object m_object;
+	bool m_disowned = false;
+	/// Holds the connection to the sheets' end signal; declared last, so it goes first.
+	SignalReceiver m_sheetWatch;
+};
+
+namespace {
+
+/// The declarations lent at this moment, innermost last. Only the thread holding the interpreter
+/// lock lends.
+std::vector<std::weak_ptr<DeclarationLend>>& currentLends()
+{
+	static std::vector<std::weak_ptr<DeclarationLend>> lends;
+	return lends;
+}
+
+}
+
+DeclarationView::DeclarationView(Properties& declaration, const StyleSheet& owner)
+{
+	for (const auto& lent : currentLends())
+		if (auto lend = lent.lock(); lend && lend->declaration() == &declaration)
+		{
+			m_lend = std::move(lend);
 			return;
 		}
-	m_object = py::cast(&declaration, py::return_value_policy::reference);
-	m_made = true;
+	m_lend = std::make_shared<DeclarationLend>(declaration, owner);
+	m_outermost = true;
+	currentLends().push_back(m_lend);
 }
 
 DeclarationView::~DeclarationView()
 {
-	if (m_made)
-		disown(m_object, m_declaration);
+	if (!m_outermost)
+		return;
+	m_lend->disown();
+	std::erase_if(currentLends(), [this](const auto& lent) { return lent.expired() || lent.lock() == m_lend; });
 }
 
-void DeclarationView::onSheetEnd(const AnatomyPlugin::StyleSheet& sheet)
+const py::object& DeclarationView::object() const
 {
-	// the sheet ends on this thread, inside the callback, which holds the interpreter lock; every
-	// view of the rule (nested ones included) disowns the one object they share
-	if (&sheet == m_owner && m_object)
-		disown(m_object, m_declaration);
+	return m_lend->object();
 }
 
 }

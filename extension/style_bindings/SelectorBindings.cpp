@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-namespace Orbitane::Bindings::StylingDetail {
+namespace Orbitane::Bindings {
 
 using AnatomyPlugin::Selector;
 using AnatomyPlugin::SelectorElem;

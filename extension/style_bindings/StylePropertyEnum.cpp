@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace Orbitane::Bindings::StylingDetail {
+namespace Orbitane::Bindings {
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "style_bindings/DeclarationView.h"
+#include "style_bindings/StyleSheetObject.h"
 #include "style_bindings/StylingDetail.h"
 
 #include <fmt/format.h>
@@ -8,7 +9,7 @@
 #include <string>
 #include <variant>
 
-namespace Orbitane::Bindings::StylingDetail {
+namespace Orbitane::Bindings {
 
 using AnatomyPlugin::Selector;
 using AnatomyPlugin::StyleSheet;
@@ -25,9 +26,9 @@ std::optional<Selector> toSelector(const SelectorArgument& argument)
 	return std::get<std::optional<Selector>>(argument);
 }
 
-bool appendOrModify(StyleSheet& self, const SelectorArgument& selector, const py::function& callback)
+bool appendOrModify(const StyleSheetObject& self, const SelectorArgument& selector, const py::function& callback)
 {
-	StyleSheet& sheet = alive(self);
+	StyleSheet& sheet = self.sheet();
 	// the Python exception of a failing callback travels through the library call as
 	// error_already_set and is restored unchanged when this binding returns
 	auto edit = [&callback, &sheet](Properties& declaration) {
@@ -39,9 +40,9 @@ bool appendOrModify(StyleSheet& self, const SelectorArgument& selector, const py
 	return sheet.appendOrModify(toSelector(selector), edit);
 }
 
-std::string repr(const StyleSheet& self)
+std::string repr(const StyleSheetObject& self)
 {
-	const StyleSheet& s = alive(self);
+	const StyleSheet& s = self.sheet();
 	return fmt::format("<StyleSheet, name='{}', enabled='{}', size='{}'>", s.name.get(), s.enabled.get(), s.size());
 }
 
@@ -51,12 +52,13 @@ void bindStyleSheetMembers(StyleSheetClass& cls)
 {
 	cls.def(py::init<const std::string&>(), py::arg("name"), "Constructor that creates a single (empty) Style sheet.")
 	    .def_property(
-	        "enabled", [](const StyleSheet& s) { return alive(s).enabled.get(); },
-	        [](StyleSheet& s, bool enabled) { alive(s).enabled = enabled; },
+	        "enabled", [](const StyleSheetObject& s) { return s.sheet().enabled.get(); },
+	        [](const StyleSheetObject& s, bool enabled) { s.sheet().enabled = enabled; },
 	        "True if the style sheet is enabled in the styling cascade.")
 	    .def_property(
-	        "name", [](const StyleSheet& s) { return alive(s).name.get(); },
-	        [](StyleSheet& s, const std::string& name) { alive(s).name = name; }, "The name identifying the style sheet.")
+	        "name", [](const StyleSheetObject& s) { return s.sheet().name.get(); },
+	        [](const StyleSheetObject& s, const std::string& name) { s.sheet().name = name; },
+	        "The name identifying the style sheet.")
 	    .def("__repr__", &repr)
 	    .def("append_or_modify", &appendOrModify,
 	         "The declaration of a style rule identified by the selector is appended (if non-existent) or modified "

@@ -5,9 +5,9 @@ namespace Orbitane::Bindings {
 void registerStyling(py::module_& m, SelectorElemClass& selectorElem, SelectorClass& selector,
                      StyleSheetClass& styleSheet)
 {
-	StylingDetail::bindSelectorMembers(selectorElem, selector);
-	StylingDetail::bindStyleSheetMembers(styleSheet);
-	StylingDetail::bindStyleProperty(m);
+	bindSelectorMembers(selectorElem, selector);
+	bindStyleSheetMembers(styleSheet);
+	bindStyleProperty(m);
 }
 
 }

@@ -40,7 +40,7 @@ public:
 	T* get() const
 	{
 		for (const auto& c : m_components)
-			if (typeid(*c) == typeid(T))
+			if (const DataComponentBase& component = *c; typeid(component) == typeid(T))
 				return static_cast<T*>(c.get());
 		return nullptr;
 	}

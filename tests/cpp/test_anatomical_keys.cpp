@@ -20,6 +20,7 @@
 
 namespace py = pybind11;
 using namespace Orbitane;
+using namespace Orbitane::Bindings;
 
 namespace {
 

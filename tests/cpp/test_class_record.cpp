@@ -1,7 +1,7 @@
 // Class records in an embedded interpreter: conversions through a remembered class, and records
 // that are dropped when their class dies, so that none is used after its class is gone.
 
-#include "support/ClassRecord.h"
+#include "support/BindingInternals.h"
 
 #include <pybind11/embed.h>
 

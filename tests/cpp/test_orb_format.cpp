@@ -177,7 +177,7 @@ std::uint64_t readLittle(const Bytes& b, std::size_t at, int n)
 void writeLittle(Bytes& b, std::size_t at, std::uint64_t v, int n)
 {
 	for (int i = 0; i < n; ++i)
-		b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+		b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 struct ChunkPlace

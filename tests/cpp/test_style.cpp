@@ -167,7 +167,7 @@ TEST(SelectorGrammar, SelectorListsTakeCommasWithBlanksAndDropRepeats)
 	EXPECT_EQ(canonicalSelector("planes, meshes, planes"), "planes, meshes");
 	EXPECT_EQ(canonicalSelector(".b.a, .a.b"), ".a.b");
 
-	for (const std::string& text : {"", ",", "meshes,", ",meshes", "meshes,,planes", "meshes planes", "meshes;planes", "meshes | planes"})
+	for (const char* text : {"", ",", "meshes,", ",meshes", "meshes,,planes", "meshes planes", "meshes;planes", "meshes | planes"})
 		EXPECT_FALSE(Selector::parse(text).has_value()) << "text: " << text;
 
 	const Selector s = selector("keypoints#\"x, y\"@\"\", [a=b], *");
@@ -206,11 +206,11 @@ TEST(SelectorMatching, EveryCriterionMustHoldAndAnyElementOfASelector)
 	const StyleTarget bare{ContentType::Meshes, "liver", "surface", nullptr};
 
 	auto matches = [](const std::string& text, const StyleTarget& t) { return selector(text).matches(t); };
-	for (const std::string& yes :
+	for (const char* yes :
 	     {"*", "keypoints", "#liver", "@tip", "keypoints#liver@tip", "[side=left]", "[count=3]", "[weight=\"1.5\"]",
 	      "[done=true]", "[tags~=manual]", "[tags~=landmark]", ".hl", ".selected.hl", "meshes, @tip"})
 		EXPECT_TRUE(matches(yes, tip)) << yes;
-	for (const std::string& no :
+	for (const char* no :
 	     {"meshes", "#kidney", "@tip2", "keypoints#kidney@tip", "[side=right]", "[missing=x]", "[count=\"3.0\"]",
 	      "[done=1]", "[tags~=land]", "[side~=lef]", ".hl.other", ".sel", "meshes, #kidney"})
 		EXPECT_FALSE(matches(no, tip)) << no;
@@ -317,8 +317,17 @@ TEST(StyleSheet, CopiesAreIndependentAndSignalTheirOwnDestruction)
 	EXPECT_EQ(copy.parameters().size(), 2u);
 	EXPECT_EQ(copy.parameter("enabled"), &copy.enabled);
 
+	// views of a sheet watch its own life, which no copy or assignment shares
+	StyleSheet assigned("b");
+	const LifeToken::Watch assignedLife = assigned.lifeWatch();
+	assigned = *original;
+	const LifeToken::Watch originalLife = original->lifeWatch();
+	const LifeToken::Watch copyLife = copy.lifeWatch();
 	original.reset();
 	EXPECT_EQ(destroyed, 1);
+	EXPECT_FALSE(originalLife.alive());
+	EXPECT_TRUE(copyLife.alive());
+	EXPECT_TRUE(assignedLife.alive());
 }
 
 TEST(StyleSheet, RulesRoundTripThroughTheirConfiguration)

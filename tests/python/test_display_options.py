@@ -103,6 +103,12 @@ def test_held_sheet_keeps_its_options_alive():
     assert repr(sheet) == "<StyleSheet, name='still here', enabled='true', size='0'>"
 
 
+def test_a_dropped_sheet_object_is_made_anew(options):
+    options.get_or_append_style_sheet("s", None).enabled = False
+    gc.collect()
+    assert repr(options.get_or_append_style_sheet("s", None)) == "<StyleSheet, name='s', enabled='false', size='0'>"
+
+
 def test_removed_sheets_raise_reference_error(options):
     sheet = options.get_or_append_style_sheet("x", None)
     other = options.get_or_append_style_sheet("y", None)

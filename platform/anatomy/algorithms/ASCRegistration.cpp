@@ -108,8 +108,8 @@ Registration::RigidFitResult fitByMethod(Method method, const std::vector<Struct
 }
 
 ASCRegistration::ASCRegistration(AnatomicalStructureCollection* fixed, AnatomicalStructureCollection* moving,
-                                 SharedImageSet* fixedImages, SharedImageSet* movingImages)
-    : m_fixed(fixed), m_moving(moving), m_fixedImages(fixedImages), m_movingImages(movingImages)
+                                 SharedImageSet*, SharedImageSet*)
+    : m_fixed(fixed), m_moving(moving)
 {
 	registerParameter(registrationMethod);
 	registerParameter(transformation);

@@ -35,6 +35,8 @@ public:
 		PointsRigidScaling = 4
 	};
 
+	/// The image sets complete the platform's signature and are not kept: the image method
+	/// registers the images that paired structures hold.
 	ASCRegistration(AnatomicalStructureCollection* fixed, AnatomicalStructureCollection* moving,
 	                SharedImageSet* fixedImages = nullptr, SharedImageSet* movingImages = nullptr);
 
@@ -57,8 +59,6 @@ private:
 
 	AnatomicalStructureCollection* m_fixed;
 	AnatomicalStructureCollection* m_moving;
-	SharedImageSet* m_fixedImages;
-	SharedImageSet* m_movingImages;
 };
 
 }

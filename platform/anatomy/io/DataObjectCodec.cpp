@@ -27,7 +27,10 @@ constexpr int kLastModality = static_cast<int>(Modality::LABEL);
 bool isSaveable(const DataComponentBase& component)
 {
 	auto probe = DataComponentFactory::create(component.id());
-	return probe && typeid(*probe) == typeid(component);
+	if (!probe)
+		return false;
+	const DataComponentBase& recreated = *probe;
+	return typeid(recreated) == typeid(component);
 }
 
 void logSkippedComponent(const std::string& id)

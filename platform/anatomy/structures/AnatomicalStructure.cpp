@@ -8,7 +8,7 @@
 
 namespace Orbitane {
 
-AnatomicalStructure::AnatomicalStructure() : m_lifeToken(std::make_shared<char>())
+AnatomicalStructure::AnatomicalStructure()
 {
 	attachStores();
 }
@@ -16,7 +16,6 @@ AnatomicalStructure::AnatomicalStructure() : m_lifeToken(std::make_shared<char>(
 AnatomicalStructure::AnatomicalStructure(const AnatomicalStructure& other)
     : is2D(other.is2D)
     , m_matrixToWorld(other.m_matrixToWorld)
-    , m_lifeToken(std::make_shared<char>())
 {
 	attachStores();
 	keypoints.assignFrom(other.keypoints);
@@ -30,7 +29,7 @@ AnatomicalStructure::AnatomicalStructure(const AnatomicalStructure& other)
 AnatomicalStructure::~AnatomicalStructure()
 {
 	// handles must see the structure as gone before any of its parts is torn down
-	m_lifeToken.reset();
+	m_life.end();
 }
 
 template <typename F>

@@ -5,6 +5,7 @@
 #include "data/SharedImageSet.h"
 #include "graph/Graph.h"
 #include "anatomy/stores/KeyValueStore.h"
+#include "core/LifeToken.h"
 
 #include <Eigen/Core>
 
@@ -47,9 +48,9 @@ public:
 	/// A deep, independent copy: identifier, 2-D flag, matrix, every store with its attributes.
 	std::unique_ptr<AnatomicalStructure> clone() const { return cloneImpl(); }
 
-	/// Expires when this structure is destroyed; handles observe it and never extend the life of
-	/// the structure itself.
-	std::weak_ptr<const void> lifeToken() const { return m_lifeToken; }
+	/// Ends when this structure is destroyed; handles watch it and never extend the life of the
+	/// structure itself.
+	LifeToken::Watch lifeWatch() const { return m_life.watch(); }
 
 	/// True for a structure that lives in a 2-D image plane.
 	bool is2D = false;
@@ -74,7 +75,7 @@ private:
 	void forEachStore(F&& f);
 
 	Eigen::Matrix4d m_matrixToWorld = Eigen::Matrix4d::Identity();
-	std::shared_ptr<const void> m_lifeToken;
+	LifeToken m_life;
 };
 
 }

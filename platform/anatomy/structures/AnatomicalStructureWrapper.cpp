@@ -6,7 +6,7 @@ AnatomicalStructureWrapper::AnatomicalStructureWrapper(AnatomicalStructure* stru
     : m_structure(structure)
 {
 	if (structure)
-		m_life = structure->lifeToken();
+		m_life = structure->lifeWatch();
 }
 
 AnatomicalStructureWrapper::AnatomicalStructureWrapper(std::unique_ptr<AnatomicalStructure> structure)
@@ -14,7 +14,7 @@ AnatomicalStructureWrapper::AnatomicalStructureWrapper(std::unique_ptr<Anatomica
     , m_structure(m_owned.get())
 {
 	if (m_structure)
-		m_life = m_structure->lifeToken();
+		m_life = m_structure->lifeWatch();
 }
 
 AnatomicalStructureWrapper::AnatomicalStructureWrapper(const AnatomicalStructureWrapper& other)

@@ -24,7 +24,7 @@ public:
 	~AnatomicalStructureWrapper() override;
 
 	/// False once the structure is destroyed (or for a null structure).
-	bool isValid() const { return m_structure && !m_life.expired(); }
+	bool isValid() const { return m_structure && m_life.alive(); }
 
 	/// Both throw AnatomicalStructureInvalidException when the handle is not valid.
 	const AnatomicalStructure* operator->() const { return checked(); }
@@ -33,12 +33,15 @@ public:
 	/// Whether this very handle owns its structure.
 	bool isOwning() const { return m_owned != nullptr; }
 
+	/// Watches the structure's life, for views into its parts.
+	const LifeToken::Watch& lifeWatch() const { return m_life; }
+
 private:
 	AnatomicalStructure* checked() const;
 
 	std::unique_ptr<AnatomicalStructure> m_owned;
 	AnatomicalStructure* m_structure = nullptr;
-	std::weak_ptr<const void> m_life;
+	LifeToken::Watch m_life;
 };
 
 }

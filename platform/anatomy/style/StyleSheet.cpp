@@ -39,6 +39,7 @@ StyleSheet& StyleSheet::operator=(const StyleSheet& other)
 
 StyleSheet::~StyleSheet()
 {
+	m_life.end();
 	anyDestroyed().emitSignal(*this);
 }
 

@@ -2,6 +2,7 @@
 
 #include "anatomy/style/Selector.h"
 #include "core/Configurable.h"
+#include "core/LifeToken.h"
 #include "core/Parameter.h"
 #include "core/Properties.h"
 #include "core/Signal.h"
@@ -37,7 +38,7 @@ public:
 	/// Parameters cannot move, so this copies them; the rules are moved.
 	StyleSheet(StyleSheet&& other);
 	StyleSheet& operator=(const StyleSheet& other);
-	/// Emits anyDestroyed first.
+	/// Ends the sheet's life, then emits anyDestroyed.
 	~StyleSheet() override;
 
 	void configure(const Properties* p) override;
@@ -69,10 +70,14 @@ public:
 	/// whoever made the view. Slots must not throw.
 	static Signal<const StyleSheet&>& anyDestroyed();
 
+	/// Ends when this sheet is destroyed, for those who refer to it without owning it.
+	LifeToken::Watch lifeWatch() const { return m_life.watch(); }
+
 private:
 	void readRules(const Properties& rules);
 
 	std::list<Rule> m_rules;
+	LifeToken m_life;
 };
 
 }

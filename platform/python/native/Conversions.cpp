@@ -123,7 +123,8 @@ std::vector<Eigen::Vector3d> toPoints(py::handle value, std::string_view what)
 		throw py::value_error(fmt::format("{} must have shape (N, 3), got {}", what, shapeOf(a)));
 	auto d = asDoubles(a);
 	std::vector<Eigen::Vector3d> points(d.shape(0));
-	std::memcpy(points.data(), d.data(), points.size() * sizeof(Eigen::Vector3d));
+	for (std::size_t i = 0; i < points.size(); ++i)
+		points[i] = Eigen::Map<const Eigen::Vector3d>(d.data() + 3 * i);
 	return points;
 }
 
