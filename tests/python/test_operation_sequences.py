@@ -358,7 +358,7 @@ class OperationSequences(RuleBasedStateMachine):
     @rule(c=picks)
     def delete_collection(self, c):
         collection = listed(self.collections, c)
-        self.drop(collection.py)
+        self.drop(collection)
         collection.model.end()
 
     @precondition(lambda self: self.structures)
@@ -366,7 +366,7 @@ class OperationSequences(RuleBasedStateMachine):
     def delete_structure(self, s):
         structure = listed(self.structures, s)
         if structure.owns:
-            self.drop(structure.py)
+            self.drop(structure)
             structure.model.alive = False
 
     @precondition(lambda self: self.wrappers or self.options or self.sheets)
@@ -377,10 +377,10 @@ class OperationSequences(RuleBasedStateMachine):
         gc.collect()
 
     @staticmethod
-    def drop(py):
+    def drop(held):
         """Deletes the script's only reference to an owner: the owner must be gone afterwards."""
-        ref = weakref.ref(py)
-        del py
+        ref = weakref.ref(held.py)
+        held.py = None
         gc.collect()
         assert ref() is None, "nothing else may keep an owner alive"
 
