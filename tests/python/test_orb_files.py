@@ -11,6 +11,7 @@ import sys
 import textwrap
 import time
 import zlib
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -302,6 +303,68 @@ class TestPaths:
         (tmp_path / "folder.orb").mkdir()
         with pytest.raises(IsADirectoryError, match="it is a directory"):
             orbitane.open(tmp_path / "folder.orb")
+
+
+CORPUS = Path(__file__).resolve().parents[1] / "fuzz" / "corpus"
+
+
+def with_checksums_repaired(data):
+    """The input with the header's and every chunk's CRC-32 recomputed as far as the length fields
+    allow, as the fuzz target also decodes it: mutations nearly always break a checksum first."""
+    b = bytearray(data)
+    if len(b) < 16:
+        return data
+    b[12:16] = struct.pack("<I", zlib.crc32(b[:12]))
+    pos = 16
+    while len(b) - pos >= 16:
+        length = int.from_bytes(b[pos + 4:pos + 12], "little")
+        if length > len(b) - pos - 16:
+            break
+        end = pos + 12 + length
+        b[end:end + 4] = struct.pack("<I", zlib.crc32(b[pos:end]))
+        pos = end + 4
+    return bytes(b)
+
+
+def read_everything(loaded):
+    """Reads what a script could read from a decoded collection."""
+    repr(loaded), anatomy.AnatomicalStructureCollection.__repr__(loaded)
+    for i in range(len(loaded)):
+        s = loaded.anatomical_structure(i)
+        s.identifier, s.matrix_from_world
+        for store in (s.keypoints2, s.planes, s.images, s.meshes, s.pointclouds, s.graphs):
+            store.asdict()
+    options = loaded.components.asc_display_options
+    if options is not None:
+        options.configuration()
+
+
+@pytest.mark.skipif(not CORPUS.is_dir(), reason="no minimised fuzz corpus committed yet (tools/fuzz-orb)")
+def test_fuzz_corpus_inputs_open_or_are_refused_and_what_opens_saves_again(tmp_path):
+    """The minimised corpus of the reader's fuzz runs: each input, as it is and with its checksums
+    repaired, either decodes into a collection that reads and saves without loss, or is refused
+    with the reader's error."""
+    inputs = sorted(CORPUS.iterdir())
+    assert len(inputs) > 100
+    path, again = tmp_path / "input.orb", tmp_path / "again.orb"
+    opened = 0
+    for source in inputs:
+        data = source.read_bytes()
+        for variant in {data, with_checksums_repaired(data)}:
+            path.write_bytes(variant)
+            try:
+                loaded = orbitane.open(path)
+            except RuntimeError as error:
+                assert str(error).startswith("Cannot read '"), source.name
+                continue
+            assert isinstance(loaded, anatomy.AnatomicalStructureCollection), source.name
+            read_everything(loaded)
+            orbitane.save(loaded, again)
+            saved = again.read_bytes()
+            orbitane.save(orbitane.open(again), again)
+            assert again.read_bytes() == saved, source.name
+            opened += 1
+    assert opened > 0
 
 
 # Saves one large collection over and over, so that a save is nearly always in progress.
