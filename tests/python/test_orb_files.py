@@ -339,7 +339,6 @@ def read_everything(loaded):
         options.configuration()
 
 
-@pytest.mark.skipif(not CORPUS.is_dir(), reason="no minimised fuzz corpus committed yet (tools/fuzz-orb)")
 def test_fuzz_corpus_inputs_open_or_are_refused_and_what_opens_saves_again(tmp_path):
     """The minimised corpus of the reader's fuzz runs: each input, as it is and with its checksums
     repaired, either decodes into a collection that reads and saves without loss, or is refused
