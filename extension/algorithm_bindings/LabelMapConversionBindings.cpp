@@ -48,9 +48,6 @@ std::shared_ptr<GenericASC> genericASCFromLabelMap(SharedImageSet& images, const
 
 }
 
-void registerLabelMapConversion(py::module_& m)
-{
-	m.def("generic_asc_from_label_map", &genericASCFromLabelMap);
-}
+void registerLabelMapConversion(py::module_& m) { m.def("generic_asc_from_label_map", &genericASCFromLabelMap); }
 
 }

@@ -7,8 +7,8 @@
 // namespace-scope flag whose initialisation registers it while the library loads. Both have
 // internal linkage: every file that includes this header registers its own copies, and the
 // consumers of the registry treat a repeated identifier as already handled.
-#define ORBITANE_ANATOMICAL_KEY(name, identifier)                                            \
-	constexpr Key name{identifier};                                                          \
+#define ORBITANE_ANATOMICAL_KEY(name, identifier)                                                                      \
+	constexpr Key name{identifier};                                                                                    \
 	[[maybe_unused]] const bool name##Registered = ::Orbitane::Bindings::registerKey(name.toString());
 
 namespace Orbitane::Bindings::AnatomicalKeys {
@@ -49,10 +49,14 @@ ORBITANE_ANATOMICAL_KEY(SpineVertebraBodyCenter, "Orbitane.Spine.Vertebra.Body.C
 ORBITANE_ANATOMICAL_KEY(SpineVertebraPosteriorCenter, "Orbitane.Spine.Vertebra.PosteriorCenter")
 ORBITANE_ANATOMICAL_KEY(SpineVertebraNerveChannel, "Orbitane.Spine.Vertebra.NerveChannel")
 ORBITANE_ANATOMICAL_KEY(SpineVertebraNerveChannelCenter, "Orbitane.Spine.Vertebra.NerveChannel.Center")
-ORBITANE_ANATOMICAL_KEY(SpineVertebraLeftSuperiorArticularProcess, "Orbitane.Spine.Vertebra.LeftSuperiorArticularProcess")
-ORBITANE_ANATOMICAL_KEY(SpineVertebraRightSuperiorArticularProcess, "Orbitane.Spine.Vertebra.RightSuperiorArticularProcess")
-ORBITANE_ANATOMICAL_KEY(SpineVertebraLeftInferiorArticularProcess, "Orbitane.Spine.Vertebra.LeftInferiorArticularProcess")
-ORBITANE_ANATOMICAL_KEY(SpineVertebraRightInferiorArticularProcess, "Orbitane.Spine.Vertebra.RightInferiorArticularProcess")
+ORBITANE_ANATOMICAL_KEY(SpineVertebraLeftSuperiorArticularProcess,
+                        "Orbitane.Spine.Vertebra.LeftSuperiorArticularProcess")
+ORBITANE_ANATOMICAL_KEY(SpineVertebraRightSuperiorArticularProcess,
+                        "Orbitane.Spine.Vertebra.RightSuperiorArticularProcess")
+ORBITANE_ANATOMICAL_KEY(SpineVertebraLeftInferiorArticularProcess,
+                        "Orbitane.Spine.Vertebra.LeftInferiorArticularProcess")
+ORBITANE_ANATOMICAL_KEY(SpineVertebraRightInferiorArticularProcess,
+                        "Orbitane.Spine.Vertebra.RightInferiorArticularProcess")
 ORBITANE_ANATOMICAL_KEY(SpineVertebraLeftTransverseProcess, "Orbitane.Spine.Vertebra.LeftTransverseProcess")
 ORBITANE_ANATOMICAL_KEY(SpineVertebraRightTransverseProcess, "Orbitane.Spine.Vertebra.RightTransverseProcess")
 ORBITANE_ANATOMICAL_KEY(SpineVertebraSpinousProcess, "Orbitane.Spine.Vertebra.SpinousProcess")

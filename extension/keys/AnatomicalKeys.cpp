@@ -85,9 +85,6 @@ void exportKeys(const std::vector<std::string>& identifiers)
 	}
 }
 
-void exportKeyNamespace()
-{
-	exportKeys(keyRegistry());
-}
+void exportKeyNamespace() { exportKeys(keyRegistry()); }
 
 }

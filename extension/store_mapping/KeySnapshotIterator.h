@@ -26,8 +26,7 @@ public:
 		Iterator() = default;
 		Iterator(std::shared_ptr<const std::vector<std::string>> keys, std::size_t index)
 		    : m_keys(std::move(keys)), m_index(index)
-		{
-		}
+		{}
 		const std::string& operator*() const { return (*m_keys)[m_index]; }
 		Iterator& operator++()
 		{
@@ -49,8 +48,7 @@ public:
 
 	explicit KeySnapshot(std::vector<std::string> keys)
 	    : m_keys(std::make_shared<const std::vector<std::string>>(std::move(keys)))
-	{
-	}
+	{}
 	Iterator begin() const { return {m_keys, 0}; }
 	Iterator end() const { return {m_keys, m_keys->size()}; }
 

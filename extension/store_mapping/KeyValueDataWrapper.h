@@ -70,8 +70,7 @@ public:
 	/// store belongs to the structure that structure refers to, which must still exist.
 	KeyValueDataWrapper(Store& store, const Orbitane::AnatomicalStructureWrapper& structure, std::string name)
 	    : m_store(store, structure.lifeWatch(), StoreGone{std::move(name)})
-	{
-	}
+	{}
 
 	bool valid() const { return m_store.alive(); }
 
@@ -214,9 +213,10 @@ private:
 		}
 		catch (const py::cast_error&)
 		{
-			throw std::invalid_argument("Type mismatch in dictionary conversion: Unable to cast Python instance of type " +
-			                            py::str(py::type::handle_of(item)).template cast<std::string>() +
-			                            " to C++ type '" + py::type_id<Target>() + "'");
+			throw std::invalid_argument(
+			    "Type mismatch in dictionary conversion: Unable to cast Python instance of type " +
+			    py::str(py::type::handle_of(item)).template cast<std::string>() + " to C++ type '" +
+			    py::type_id<Target>() + "'");
 		}
 	}
 };

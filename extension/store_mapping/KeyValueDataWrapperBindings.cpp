@@ -17,17 +17,17 @@ using binding_detail::KeyValueDataWrapper;
 using binding_detail::Self;
 
 constexpr const char* wrapperDoc =
-	"KeyValueDataWrapper encapsulates a key-value store `KeyValueStore` holding data of type `T` with specific type handling. \n"
-	"It provides a Python-friendly interface to access and manipulate data stored in a KeyValueStore \n"
-	"using string-based keys. The KeyValueDataWrapper ensures that the data is still valid when accessed and\n"
-	"raises an `AnatomicalStructureInvalidException` if the data is no longer valid.\n"
-	"Data are copied or cloned to ensure that the data is still valid when the python object is used, \n"
-	"except for shared_ptr value types indicated by the `mutable_return_values` attribute.\n"
-	"\n"
-	"Parameters:\n"
-	"\tdata_store (KeyValueStore): A reference to the KeyValueStore that holds the actual data.\n"
-	"\tanatomical_structure (AnatomicalStructureWrapper): A reference to an anatomical structure, providing context.\n"
-	"\tidentifier (str): A unique identifier for this data wrapper instance, used for logging or tracking.";
+    "KeyValueDataWrapper encapsulates a key-value store `KeyValueStore` holding data of type `T` with specific type handling. \n"
+    "It provides a Python-friendly interface to access and manipulate data stored in a KeyValueStore \n"
+    "using string-based keys. The KeyValueDataWrapper ensures that the data is still valid when accessed and\n"
+    "raises an `AnatomicalStructureInvalidException` if the data is no longer valid.\n"
+    "Data are copied or cloned to ensure that the data is still valid when the python object is used, \n"
+    "except for shared_ptr value types indicated by the `mutable_return_values` attribute.\n"
+    "\n"
+    "Parameters:\n"
+    "\tdata_store (KeyValueStore): A reference to the KeyValueStore that holds the actual data.\n"
+    "\tanatomical_structure (AnatomicalStructureWrapper): A reference to an anatomical structure, providing context.\n"
+    "\tidentifier (str): A unique identifier for this data wrapper instance, used for logging or tracking.";
 constexpr const char* attributesDoc = "Attributes of KeyValueDataWrapper's elements.";
 
 template <typename T>
@@ -45,9 +45,7 @@ void bindWrapper(py::module_& m, const std::string& suffix)
 	py::class_<W> cls(m, ("KeyValueDataWrapper" + suffix).c_str(), wrapperDoc);
 	ClassRecord<W>::remember(cls);
 	bindAttributes<T>(cls);
-	cls.def_property_readonly(
-	       "valid", &W::valid,
-	       "Indicate whether the anatomical structure object is still valid.")
+	cls.def_property_readonly("valid", &W::valid, "Indicate whether the anatomical structure object is still valid.")
 	    .def_property_readonly(
 	        "mutable_return_values", [](const W&) { return false; },
 	        "Indicate whether the KeyValueDataWrapper returns mutable values.")

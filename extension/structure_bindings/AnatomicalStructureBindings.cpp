@@ -69,12 +69,16 @@ void registerAnatomicalStructure(py::module_& m)
 	    .def("remove_keypoint", &Keypoints::removeOne, "Remove a keypoint, raises KeyError if it does not exist");
 	bindStore(cls, "keypoints2", &AnatomicalStructure::keypoints, "keypoints",
 	          "Key value access to keypoints. Assignable from dict.");
-	bindStore(cls, "planes", &AnatomicalStructure::planes, "planes", "Key value access to planes. Assignable from dict.");
-	bindStore(cls, "images", &AnatomicalStructure::images, "images", "Key value access to images. Assignable from dict.");
-	bindStore(cls, "meshes", &AnatomicalStructure::meshes, "meshes", "Key value access to meshes. Assignable from dict.");
+	bindStore(cls, "planes", &AnatomicalStructure::planes, "planes",
+	          "Key value access to planes. Assignable from dict.");
+	bindStore(cls, "images", &AnatomicalStructure::images, "images",
+	          "Key value access to images. Assignable from dict.");
+	bindStore(cls, "meshes", &AnatomicalStructure::meshes, "meshes",
+	          "Key value access to meshes. Assignable from dict.");
 	bindStore(cls, "pointclouds", &AnatomicalStructure::pointclouds, "pointclouds",
 	          "Key value access to pointclouds. Assignable from dict.");
-	bindStore(cls, "graphs", &AnatomicalStructure::graphs, "graphs", "Key value access to graphs. Assignable from dict.");
+	bindStore(cls, "graphs", &AnatomicalStructure::graphs, "graphs",
+	          "Key value access to graphs. Assignable from dict.");
 	cls.def_property("matrix_to_world", &matrixToWorld, &setMatrixToWorld,
 	                 "Access to 4x4 matrix representing transformation from local coordinate space of this structure "
 	                 "to the world coordinate space.")

@@ -110,7 +110,8 @@ void registerAnatomicalStructureCollection(py::module_& m)
 	         "Remove and return a structure from an ASC. You can pass an index or a string identifier.")
 	    .def("anatomical_structure_identifiers", &identifiers,
 	         "Returns a list of the names of all anatomical structures in the collection")
-	    .def("anatomical_structure", &structureAt, py::arg("index"), "Returns the anatomical structure at the given index")
+	    .def("anatomical_structure", &structureAt, py::arg("index"),
+	         "Returns the anatomical structure at the given index")
 	    .def("anatomical_structure", &structureNamed, py::arg("identifier"),
 	         "Returns the anatomical structure with the given identifier");
 }

@@ -33,10 +33,7 @@ void assignPoint(PointStore& store, const std::string& name, const Eigen::Vector
 	PointStore::Entry(&store).set(point);
 }
 
-[[noreturn]] void throwMissing(const std::string& name)
-{
-	throw py::key_error("Keypoint '" + name + "' not found");
-}
+[[noreturn]] void throwMissing(const std::string& name) { throw py::key_error("Keypoint '" + name + "' not found"); }
 
 }
 

@@ -16,12 +16,13 @@ void registerGenericAnatomicalStructure(py::module_& m)
 	py::class_<Handle, AnatomicalStructureWrapper, std::shared_ptr<Handle>>(
 	    m, "GenericAnatomicalStructure", "Generic anatomical structure implementation.")
 	    .def(py::init<>())
-	    .def(py::init([](const std::string& identifier) {
-		    return std::make_shared<Handle>(utf8Name(identifier, "identifier"));
-	    }))
+	    .def(py::init(
+	        [](const std::string& identifier) { return std::make_shared<Handle>(utf8Name(identifier, "identifier")); }))
 	    .def_property(
 	        "identifier", [](Handle& handle) { return handle->identifier(); },
-	        [](Handle& handle, const std::string& identifier) { handle->setIdentifier(utf8Name(identifier, "identifier")); });
+	        [](Handle& handle, const std::string& identifier) {
+		        handle->setIdentifier(utf8Name(identifier, "identifier"));
+	        });
 }
 
 }

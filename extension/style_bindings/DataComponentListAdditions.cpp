@@ -27,8 +27,9 @@ DataComponentBase* addCopy(DataComponentList& list, const ASCDisplayOptions& com
 	// the change signal ran Python slots, which may have removed the new component again
 	if (!holds(list, held))
 	{
-		PyErr_SetString(PyExc_ReferenceError,
-		                "The added ASCDisplayOptions no longer exists: it was removed while the list's change signal ran.");
+		PyErr_SetString(
+		    PyExc_ReferenceError,
+		    "The added ASCDisplayOptions no longer exists: it was removed while the list's change signal ran.");
 		throw py::error_already_set();
 	}
 	return held;
@@ -41,13 +42,12 @@ void registerDataComponentListAdditions(const char* accessorName)
 	// a DataComponentList that is not a class fails the registration with a TypeError
 	py::object found = py::module_::import("orbitane").attr("DataComponentList");
 	py::type cls(found);
-	py::cpp_function getter(
-	    [](const DataComponentList& list) { return list.get<ASCDisplayOptions>(); }, py::is_method(cls),
-	    py::return_value_policy::reference);
+	py::cpp_function getter([](const DataComponentList& list) { return list.get<ASCDisplayOptions>(); },
+	                        py::is_method(cls), py::return_value_policy::reference);
 	cls.attr(accessorName) = py::module_::import("builtins").attr("property")(getter);
 
-	py::cpp_function add(&addCopy, py::name("add"), py::is_method(cls), py::sibling(py::getattr(cls, "add", py::none())),
-	                     py::return_value_policy::reference,
+	py::cpp_function add(&addCopy, py::name("add"), py::is_method(cls),
+	                     py::sibling(py::getattr(cls, "add", py::none())), py::return_value_policy::reference,
 	                     "Adds a copy of the component to the component list and returns a reference to the copy.");
 	cls.attr("add") = add;
 }

@@ -97,9 +97,6 @@ DeclarationView::~DeclarationView()
 	std::erase_if(currentLends(), [this](const auto& lent) { return lent.expired() || lent.lock() == m_lend; });
 }
 
-const py::object& DeclarationView::object() const
-{
-	return m_lend->object();
-}
+const py::object& DeclarationView::object() const { return m_lend->object(); }
 
 }

@@ -70,7 +70,7 @@ void pointOptionsViewsAtStandInWhenOptionsEnd()
 		ASCDisplayOptions::anyDestroyed().connect(&onOptionsEnd);
 		return true;
 	}();
-	(void) connected;
+	(void)connected;
 }
 
 ASCDisplayOptions& existing(ASCDisplayOptions& options)

@@ -37,7 +37,8 @@ void bindSelectorOwnMembers(SelectorClass& cls)
 	   }))
 	    .def_static("parse", [](const std::string& text) { return Selector::parse(text); })
 	    .def("__repr__", [](const Selector& s) { return fmt::format("<Selector, value='{}'>", s.str()); })
-	    .def("__or__", [](const Selector& left, const SelectorElem& right) { return left || right; }, py::is_operator());
+	    .def(
+	        "__or__", [](const Selector& left, const SelectorElem& right) { return left || right; }, py::is_operator());
 }
 
 }

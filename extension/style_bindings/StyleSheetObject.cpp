@@ -24,13 +24,11 @@ std::unordered_map<const StyleSheet*, StyleSheetObject*>& viewsByHeldSheet()
 
 StyleSheetObject::StyleSheetObject(const std::string& name)
     : m_own(std::make_unique<StyleSheet>(name)), m_view(*m_own, m_own->lifeWatch(), goneSheet)
-{
-}
+{}
 
 StyleSheetObject::StyleSheetObject(StyleSheet& held, py::object options)
     : m_view(held, held.lifeWatch(), goneSheet), m_held(&held), m_options(std::move(options))
-{
-}
+{}
 
 StyleSheetObject::~StyleSheetObject()
 {

@@ -49,17 +49,15 @@ public:
 		// a later registration has replaced it) and releases the weak reference itself. The callback
 		// needs only the record's address, to tell it from a later one.
 		py::weakref(cls, py::cpp_function([address = static_cast<const void*>(record)](py::handle weak) {
-			if (s_record == address)
-				s_record = nullptr;
-			weak.dec_ref();
-		})).release();
+			            if (s_record == address)
+				            s_record = nullptr;
+			            weak.dec_ref();
+		            }))
+		    .release();
 	}
 
 	/// Null only when no class is bound for T.
-	static const py::detail::type_info* get()
-	{
-		return s_record ? s_record : py::detail::get_type_info(typeid(T));
-	}
+	static const py::detail::type_info* get() { return s_record ? s_record : py::detail::get_type_info(typeid(T)); }
 
 private:
 	static inline const py::detail::type_info* s_record = nullptr;
@@ -112,7 +110,8 @@ struct MapFromDictCopy
 /// to standIn instead, and forgets it under target's address, so that a later native object at that
 /// address gets Python objects of its own. standIn must outlive every such Python object. Needs the
 /// interpreter lock. Hidden like the binding library's own types, which it handles.
-__attribute__((visibility("hidden"))) inline void pointViewsElsewhere(const void* target, const std::type_info& type, void* standIn)
+__attribute__((visibility("hidden"))) inline void pointViewsElsewhere(const void* target, const std::type_info& type,
+                                                                      void* standIn)
 {
 	const py::detail::type_info* tinfo = py::detail::get_type_info(type);
 	if (!tinfo)
@@ -198,7 +197,8 @@ public:
 		PyObject* descriptor = numpy.PyArray_DescrFromType_(npy_api::NPY_DOUBLE_);
 		if (!descriptor)
 			return handle();
-		PyObject* out = numpy.PyArray_NewFromDescr_(numpy.PyArray_Type_, descriptor, 1, shape, nullptr, nullptr, 0, nullptr);
+		PyObject* out =
+		    numpy.PyArray_NewFromDescr_(numpy.PyArray_Type_, descriptor, 1, shape, nullptr, nullptr, 0, nullptr);
 		if (!out)
 			return handle();
 		std::copy_n(source.value.data(), N, reinterpret_cast<double*>(array_proxy(out)->data));
@@ -213,8 +213,8 @@ struct type_caster<binding_detail::MapFromDictCopy<Map>>
 
 	bool load(handle source, bool convert)
 	{
-		object readable = PyDict_Check(source.ptr()) ? Orbitane::Bindings::copyOfDict(source)
-		                                             : reinterpret_borrow<object>(source);
+		object readable =
+		    PyDict_Check(source.ptr()) ? Orbitane::Bindings::copyOfDict(source) : reinterpret_borrow<object>(source);
 		make_caster<Map> map;
 		if (!map.load(readable, convert))
 			return false;

@@ -20,8 +20,7 @@ class View
 public:
 	View(T& target, Orbitane::LifeToken::Watch life, Gone gone = {})
 	    : m_target(&target), m_life(std::move(life)), m_gone(std::move(gone))
-	{
-	}
+	{}
 
 	bool alive() const { return m_life.alive(); }
 

@@ -40,8 +40,7 @@ class Parameter : public ParameterBase
 public:
 	Parameter(std::string name, T defaultValue, bool readOnly = false)
 	    : ParameterBase(std::move(name), readOnly), m_value(defaultValue), m_default(std::move(defaultValue))
-	{
-	}
+	{}
 
 	const T& get() const { return m_value; }
 	operator const T&() const { return m_value; }

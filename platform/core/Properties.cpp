@@ -6,10 +6,8 @@ namespace Orbitane {
 
 NestedProperties::NestedProperties() : m_value(std::make_unique<Properties>()) {}
 NestedProperties::NestedProperties(Properties p) : m_value(std::make_unique<Properties>(std::move(p))) {}
-NestedProperties::NestedProperties(const NestedProperties& other)
-    : m_value(std::make_unique<Properties>(other.get()))
-{
-}
+NestedProperties::NestedProperties(const NestedProperties& other) : m_value(std::make_unique<Properties>(other.get()))
+{}
 NestedProperties& NestedProperties::operator=(const NestedProperties& other)
 {
 	if (this != &other)

@@ -39,8 +39,8 @@ private:
 class Properties
 {
 public:
-	using Value = std::variant<bool, int, double, std::string, Eigen::Vector2d, Eigen::Vector3d,
-	                           Eigen::Vector4d, Eigen::Matrix4d, NestedProperties>;
+	using Value = std::variant<bool, int, double, std::string, Eigen::Vector2d, Eigen::Vector3d, Eigen::Vector4d,
+	                           Eigen::Matrix4d, NestedProperties>;
 
 	Properties() = default;
 

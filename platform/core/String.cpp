@@ -74,7 +74,8 @@ std::vector<std::string> split(std::string_view text, char delimiter, int flags)
 	while (true)
 	{
 		std::size_t end = text.find(delimiter, start);
-		std::string_view part = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+		std::string_view part =
+		    text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 		if (flags & Trim)
 			part = trimmed(part);
 		if (!(flags & SkipEmpty) || !part.empty())

@@ -9,7 +9,9 @@ namespace Orbitane {
 Data::Data() : m_components(std::make_unique<DataComponentList>(this)) {}
 
 Data::Data(const Data& other)
-    : m_matrixToWorld(other.m_matrixToWorld), m_name(other.m_name), m_modality(other.m_modality),
+    : m_matrixToWorld(other.m_matrixToWorld),
+      m_name(other.m_name),
+      m_modality(other.m_modality),
       m_components(std::make_unique<DataComponentList>(this))
 {
 	m_components->copyFrom(*other.m_components);
@@ -36,9 +38,6 @@ void Data::setMatrixToWorld(const Eigen::Matrix4d& m)
 	matrixChanged.emitSignal(this);
 }
 
-std::string Data::describe() const
-{
-	return m_name.empty() ? std::string("Data") : fmt::format("Data \"{}\"", m_name);
-}
+std::string Data::describe() const { return m_name.empty() ? std::string("Data") : fmt::format("Data \"{}\"", m_name); }
 
 }

@@ -61,7 +61,10 @@ F lookup(const std::map<std::string, F>& table, const std::string& path, const c
 
 }
 
-std::string extensionOf(const std::string& path) { return normalised(std::filesystem::path(path).extension().string()); }
+std::string extensionOf(const std::string& path)
+{
+	return normalised(std::filesystem::path(path).extension().string());
+}
 
 void registerReader(const std::string& extension, Reader reader)
 {

@@ -31,8 +31,8 @@ void checkFaces(const std::vector<Eigen::Vector3i>& faces, int numVertices)
 void checkNormals(const std::vector<Eigen::Vector3d>& normals, std::size_t numVertices)
 {
 	if (!normals.empty() && normals.size() != numVertices)
-		throw std::invalid_argument(
-		    fmt::format("a mesh with {} vertices needs {} normals or none, got {}", numVertices, numVertices, normals.size()));
+		throw std::invalid_argument(fmt::format("a mesh with {} vertices needs {} normals or none, got {}", numVertices,
+		                                        numVertices, normals.size()));
 }
 
 }
@@ -69,8 +69,8 @@ Eigen::AlignedBox3d Mesh::bounds() const { return DataDetail::worldBounds(m_vert
 
 std::string Mesh::describe() const
 {
-	return fmt::format("{} {} vertices, {} faces{}", DataDetail::describeHeader("Mesh", name()), numVertices(), numFaces(),
-	                   m_normals.empty() ? "" : ", with normals");
+	return fmt::format("{} {} vertices, {} faces{}", DataDetail::describeHeader("Mesh", name()), numVertices(),
+	                   numFaces(), m_normals.empty() ? "" : ", with normals");
 }
 
 }

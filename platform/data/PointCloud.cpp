@@ -13,8 +13,8 @@ namespace {
 void checkNormals(const std::vector<Eigen::Vector3d>& normals, std::size_t numPoints)
 {
 	if (!normals.empty() && normals.size() != numPoints)
-		throw std::invalid_argument(
-		    fmt::format("a point cloud with {} points needs {} normals or none, got {}", numPoints, numPoints, normals.size()));
+		throw std::invalid_argument(fmt::format("a point cloud with {} points needs {} normals or none, got {}",
+		                                        numPoints, numPoints, normals.size()));
 }
 
 }

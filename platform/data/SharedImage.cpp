@@ -13,14 +13,14 @@ std::size_t pixelSize(PixelType t)
 {
 	switch (t)
 	{
-	case PixelType::UInt8:
-	case PixelType::Int8: return 1;
-	case PixelType::UInt16:
-	case PixelType::Int16: return 2;
-	case PixelType::UInt32:
-	case PixelType::Int32:
-	case PixelType::Float: return 4;
-	case PixelType::Double: return 8;
+		case PixelType::UInt8:
+		case PixelType::Int8: return 1;
+		case PixelType::UInt16:
+		case PixelType::Int16: return 2;
+		case PixelType::UInt32:
+		case PixelType::Int32:
+		case PixelType::Float: return 4;
+		case PixelType::Double: return 8;
 	}
 	throw std::invalid_argument(fmt::format("unknown pixel type {}", static_cast<int>(t)));
 }
@@ -64,14 +64,14 @@ double SharedImage::valueAt(std::int64_t index) const
 		throw std::out_of_range(fmt::format("voxel index {} out of range for {} voxels", index, numVoxels()));
 	switch (m_type)
 	{
-	case PixelType::UInt8: return typedValue<std::uint8_t>(*this, index);
-	case PixelType::Int8: return typedValue<std::int8_t>(*this, index);
-	case PixelType::UInt16: return typedValue<std::uint16_t>(*this, index);
-	case PixelType::Int16: return typedValue<std::int16_t>(*this, index);
-	case PixelType::UInt32: return typedValue<std::uint32_t>(*this, index);
-	case PixelType::Int32: return typedValue<std::int32_t>(*this, index);
-	case PixelType::Float: return typedValue<float>(*this, index);
-	case PixelType::Double: return typedValue<double>(*this, index);
+		case PixelType::UInt8: return typedValue<std::uint8_t>(*this, index);
+		case PixelType::Int8: return typedValue<std::int8_t>(*this, index);
+		case PixelType::UInt16: return typedValue<std::uint16_t>(*this, index);
+		case PixelType::Int16: return typedValue<std::int16_t>(*this, index);
+		case PixelType::UInt32: return typedValue<std::uint32_t>(*this, index);
+		case PixelType::Int32: return typedValue<std::int32_t>(*this, index);
+		case PixelType::Float: return typedValue<float>(*this, index);
+		case PixelType::Double: return typedValue<double>(*this, index);
 	}
 	return 0.0;
 }

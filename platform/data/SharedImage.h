@@ -46,9 +46,15 @@ public:
 	const void* data() const { return m_buffer.data(); }
 	std::size_t byteSize() const { return m_buffer.size(); }
 	template <typename T>
-	T* typedData() { return reinterpret_cast<T*>(m_buffer.data()); }
+	T* typedData()
+	{
+		return reinterpret_cast<T*>(m_buffer.data());
+	}
 	template <typename T>
-	const T* typedData() const { return reinterpret_cast<const T*>(m_buffer.data()); }
+	const T* typedData() const
+	{
+		return reinterpret_cast<const T*>(m_buffer.data());
+	}
 
 	/// Voxel value at a linear index, converted to double.
 	double valueAt(std::int64_t index) const;

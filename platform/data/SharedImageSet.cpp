@@ -15,14 +15,14 @@ const char* pixelTypeName(PixelType t)
 {
 	switch (t)
 	{
-	case PixelType::UInt8: return "uint8";
-	case PixelType::Int8: return "int8";
-	case PixelType::UInt16: return "uint16";
-	case PixelType::Int16: return "int16";
-	case PixelType::UInt32: return "uint32";
-	case PixelType::Int32: return "int32";
-	case PixelType::Float: return "float32";
-	case PixelType::Double: return "float64";
+		case PixelType::UInt8: return "uint8";
+		case PixelType::Int8: return "int8";
+		case PixelType::UInt16: return "uint16";
+		case PixelType::Int16: return "int16";
+		case PixelType::UInt32: return "uint32";
+		case PixelType::Int32: return "int32";
+		case PixelType::Float: return "float32";
+		case PixelType::Double: return "float64";
 	}
 	return "unknown";
 }
@@ -109,8 +109,8 @@ std::string SharedImageSet::describe() const
 	{
 		const auto& d = image->dimensions();
 		const auto& s = image->spacing();
-		text += fmt::format(", focused image {}: {} x {} x {} {}, spacing {} x {} x {}", m_focus, d.x(), d.y(),
-		                    d.z(), pixelTypeName(image->pixelType()), s.x(), s.y(), s.z());
+		text += fmt::format(", focused image {}: {} x {} x {} {}, spacing {} x {} x {}", m_focus, d.x(), d.y(), d.z(),
+		                    pixelTypeName(image->pixelType()), s.x(), s.y(), s.z());
 	}
 	return text;
 }

@@ -25,8 +25,8 @@ void checkEdges(const std::vector<Eigen::Vector2i>& edges, int numNodes)
 void checkFeature(const char* kind, const std::string& name, std::size_t given, std::size_t expected)
 {
 	if (given != expected)
-		throw std::invalid_argument(fmt::format("{} feature \"{}\" needs one value per {} ({}), got {}", kind, name,
-		                                        kind, expected, given));
+		throw std::invalid_argument(
+		    fmt::format("{} feature \"{}\" needs one value per {} ({}), got {}", kind, name, kind, expected, given));
 }
 
 // Features whose length no longer fits describe elements that are gone.

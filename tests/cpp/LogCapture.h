@@ -17,8 +17,7 @@ public:
 		      if (m_category.empty() || r.category == m_category)
 			      records.push_back(r);
 	      }))
-	{
-	}
+	{}
 	~LogCapture() { Log::removeSink(m_handle); }
 	LogCapture(const LogCapture&) = delete;
 	LogCapture& operator=(const LogCapture&) = delete;

@@ -83,10 +83,12 @@ TEST(AnatomicalKeyRegistry, EveryPartRegistersAllIdentifiersInDefinitionOrder)
 
 	const std::vector<std::string> distinct = distinctIdentifiers();
 	const std::vector<std::pair<std::size_t, std::string>> sectionStarts = {
-	    {0, "Orbitane.Position"},         {8, "Orbitane.BoundingBox"},     {21, "Orbitane.Spine"},
-	    {69, "Orbitane.CostalCartilage"}, {74, "Orbitane.Ribs.LeftRib1"},  {98, "Orbitane.Pelvis"},
-	    {101, "Orbitane.Ilium"},          {104, "Orbitane.LeftLeg.Femur"}, {107, "Orbitane.RightLeg.Femur"},
-	    {110, "Orbitane.Liver"},          {118, "Orbitane.Heart"},         {139, "Orbitane.Aorta"},
+	    {0, "Orbitane.Position"},         {8, "Orbitane.BoundingBox"},
+	    {21, "Orbitane.Spine"},           {69, "Orbitane.CostalCartilage"},
+	    {74, "Orbitane.Ribs.LeftRib1"},   {98, "Orbitane.Pelvis"},
+	    {101, "Orbitane.Ilium"},          {104, "Orbitane.LeftLeg.Femur"},
+	    {107, "Orbitane.RightLeg.Femur"}, {110, "Orbitane.Liver"},
+	    {118, "Orbitane.Heart"},          {139, "Orbitane.Aorta"},
 	    {147, "Orbitane.Lungs"},          {154, "Orbitane.Lungs.RightLung.MiddleLobe"}};
 	for (const auto& [index, identifier] : sectionStarts)
 		EXPECT_EQ(distinct.at(index), identifier) << index;
@@ -134,7 +136,7 @@ TEST(AnatomicalKeyRegistry, RegisterKeyAppendsACopyAndAcceptsRepeats)
 	ASSERT_EQ(registry.size(), before + 2);
 	EXPECT_EQ(registry[before], "Orbitane.Liver");
 	EXPECT_EQ(registry[before + 1], "Orbitane.Liver");
-	registry.resize(before);  // leave the load-time contents to the other tests
+	registry.resize(before);    // leave the load-time contents to the other tests
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -168,8 +170,10 @@ TEST(AnatomicalKeyNames, EveryIdentifierGetsItsOwnPythonPath)
 		{
 			ASSERT_FALSE(name.empty()) << identifier;
 			EXPECT_TRUE(std::islower(static_cast<unsigned char>(name.front()))) << identifier;
-			EXPECT_TRUE(std::all_of(name.begin(), name.end(), [](char c) { return std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '_'; }))
-			    << identifier;
+			EXPECT_TRUE(std::all_of(name.begin(), name.end(), [](char c) {
+				return std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
+				       c == '_';
+			})) << identifier;
 		}
 		numbered += std::isdigit(static_cast<unsigned char>(path.back())) ? 1 : 0;
 		const auto [it, inserted] = owners.emplace(path, identifier);
@@ -202,7 +206,10 @@ package.__file__ = '/nowhere/orbitane/__init__.py'
 	static py::dict modules() { return py::module_::import("sys").attr("modules"); }
 	static py::object module(const std::string& name) { return modules()[py::str(name)]; }
 	static bool hasModule(const std::string& name) { return modules().contains(name); }
-	static py::object newModule(const std::string& name) { return py::module_::import("types").attr("ModuleType")(name); }
+	static py::object newModule(const std::string& name)
+	{
+		return py::module_::import("types").attr("ModuleType")(name);
+	}
 	static std::string keyOf(const std::string& name) { return module(name).attr("key").cast<std::string>(); }
 
 	/// Names in a module's namespace besides the ones every module object starts with.
@@ -345,7 +352,7 @@ TEST_F(KeyNamespaceExport, ModuleWithoutKeyUnderAGeneratedNameRaisesAttributeErr
 
 TEST_F(KeyNamespaceExport, ParentPackageFailuresArePendingPythonErrors)
 {
-	modules()["orbitane"] = py::none();  // an import of "orbitane" now fails
+	modules()["orbitane"] = py::none();    // an import of "orbitane" now fails
 	try
 	{
 		Bindings::exportKeys({"Orbitane.Liver"});
@@ -356,7 +363,7 @@ TEST_F(KeyNamespaceExport, ParentPackageFailuresArePendingPythonErrors)
 		EXPECT_TRUE(e.matches(PyExc_ModuleNotFoundError)) << e.what();
 	}
 
-	modules()["orbitane"] = 5;  // imports, but has no module name
+	modules()["orbitane"] = 5;    // imports, but has no module name
 	try
 	{
 		Bindings::exportKeys({"Orbitane.Liver"});

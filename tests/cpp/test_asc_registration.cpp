@@ -27,15 +27,12 @@ const std::string kSegmentation = "Orbitane.Segmentation";
 
 Eigen::Matrix4d motion(double degrees, const Eigen::Vector3d& axis, const Eigen::Vector3d& shift, double scale = 1.0)
 {
-	Eigen::Affine3d a = Eigen::Translation3d(shift) * Eigen::AngleAxisd(degrees * std::numbers::pi / 180, axis.normalized()) *
-	                    Eigen::Scaling(scale);
+	Eigen::Affine3d a = Eigen::Translation3d(shift) *
+	                    Eigen::AngleAxisd(degrees * std::numbers::pi / 180, axis.normalized()) * Eigen::Scaling(scale);
 	return a.matrix();
 }
 
-Eigen::Vector3d apply(const Eigen::Matrix4d& m, const Eigen::Vector3d& p)
-{
-	return (m * p.homogeneous()).head<3>();
-}
+Eigen::Vector3d apply(const Eigen::Matrix4d& m, const Eigen::Vector3d& p) { return (m * p.homogeneous()).head<3>(); }
 
 GenericAnatomicalStructure& addStructure(GenericASC& c, const std::string& identifier)
 {
@@ -45,9 +42,10 @@ GenericAnatomicalStructure& addStructure(GenericASC& c, const std::string& ident
 
 std::unique_ptr<Mesh> tetrahedron(const Eigen::Vector3d& at)
 {
-	return std::make_unique<Mesh>(
-	    std::vector<Eigen::Vector3d>{at, at + Eigen::Vector3d(4, 0, 0), at + Eigen::Vector3d(0, 4, 0), at + Eigen::Vector3d(0, 0, 4)},
-	    std::vector<Eigen::Vector3i>{{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}});
+	return std::make_unique<Mesh>(std::vector<Eigen::Vector3d>{at, at + Eigen::Vector3d(4, 0, 0),
+	                                                           at + Eigen::Vector3d(0, 4, 0),
+	                                                           at + Eigen::Vector3d(0, 0, 4)},
+	                              std::vector<Eigen::Vector3i>{{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}});
 }
 
 /// Moves a whole collection, its own contents and every structure with theirs, by m.
@@ -86,7 +84,6 @@ std::vector<double> snapshot(const AnatomicalStructureCollection& c)
 		add(*c.anatomicalStructure(i));
 	return values;
 }
-
 
 /// Three keypoints spread over the collection itself and two structures, a mesh, and a structure
 /// that only this collection has.
@@ -138,8 +135,8 @@ TEST(ASCRegistration, PointsAndPlanesRecoversRigidMotionFromThreePoints)
 	EXPECT_EQ(moving->anatomicalStructureByIdentifier("femur"), movingFemur);
 	expectSameKeypoints(*moving, *fixed, 1e-9);
 	expectSameKeypoints(*movingFemur, *fixed->anatomicalStructureByIdentifier("femur"), 1e-9);
-	expectSameKeypoints(*moving->anatomicalStructureByIdentifier("tibia"), *fixed->anatomicalStructureByIdentifier("tibia"),
-	                    1e-9);
+	expectSameKeypoints(*moving->anatomicalStructureByIdentifier("tibia"),
+	                    *fixed->anatomicalStructureByIdentifier("tibia"), 1e-9);
 	const Mesh& fm = *fixed->anatomicalStructureByIdentifier("femur")->meshes.find("surface")->value();
 	const Mesh& mm = *movingFemur->meshes.find("surface")->value();
 	for (int i = 0; i < fm.numVertices(); ++i)
@@ -195,8 +192,8 @@ TEST(ASCRegistration, PointsRigidScalingRecoversUniformScale)
 	registration.compute();
 	ASSERT_EQ(registration.status(), Algorithm::Success);
 	EXPECT_LT((registration.transformation.get() - truth).cwiseAbs().maxCoeff(), 1e-9);
-	expectSameKeypoints(*moving->anatomicalStructureByIdentifier("tibia"), *fixed->anatomicalStructureByIdentifier("tibia"),
-	                    1e-9);
+	expectSameKeypoints(*moving->anatomicalStructureByIdentifier("tibia"),
+	                    *fixed->anatomicalStructureByIdentifier("tibia"), 1e-9);
 	// the rigid method cannot absorb the scale, so it leaves a residual where the similarity has none
 	auto rigidMoving = landmarks();
 	rigidMoving->anatomicalStructureByIdentifier("tibia")->keypoints.set("ankle", Eigen::Vector3d(-2, 30, 0));
@@ -241,8 +238,10 @@ TEST(ASCRegistration, UndeterminedRegistrationChangesNothing)
 	    {"no pairs", Method::PointsAndPlanes,
 	     [](GenericASC& f, GenericASC& m) {
 		     f.keypoints.clear();
-		     static_cast<GenericAnatomicalStructure*>(m.anatomicalStructureByIdentifier("femur"))->setIdentifier("femur2");
-		     static_cast<GenericAnatomicalStructure*>(m.anatomicalStructureByIdentifier("tibia"))->setIdentifier("tibia2");
+		     static_cast<GenericAnatomicalStructure*>(m.anatomicalStructureByIdentifier("femur"))
+		         ->setIdentifier("femur2");
+		     static_cast<GenericAnatomicalStructure*>(m.anatomicalStructureByIdentifier("tibia"))
+		         ->setIdentifier("tibia2");
 	     },
 	     ""},
 	    {"no images", Method::RigidImages, [](GenericASC&, GenericASC&) {},
@@ -324,8 +323,8 @@ TEST(ASCRegistration, RigidImagesRecoversMotionOfLabelMasks)
 	const Eigen::Vector3d spacing(1.0, 1.0, 1.2);
 	// turned about the middle of the volume, so that the object stays inside it
 	const Eigen::Vector3d middle(18, 17, 18);
-	const Eigen::Matrix4d truth = motion(0, {0, 0, 1}, middle) * motion(8, {0.2, 0.4, 1}, {2.5, -1.5, 1.0}) *
-	                              motion(0, {0, 0, 1}, -middle);
+	const Eigen::Matrix4d truth =
+	    motion(0, {0, 0, 1}, middle) * motion(8, {0.2, 0.4, 1}, {2.5, -1.5, 1.0}) * motion(0, {0, 0, 1}, -middle);
 	auto fixed = rasterised(Eigen::Matrix4d::Identity(), spacing);
 	auto moving = rasterised(truth, spacing);
 	ASSERT_EQ(fixed->numAnatomicalStructures(), 2);
@@ -348,7 +347,8 @@ TEST(ASCRegistration, RigidImagesRecoversMotionOfLabelMasks)
 		EXPECT_LT((apply(found, p) - apply(truth, p)).norm(), 0.5) << p.transpose();
 	}
 	// the masks moved with their structures
-	const Eigen::Matrix4d maskAfter = moving->anatomicalStructure(0)->images.find(kSegmentation)->value()->matrixToWorld();
+	const Eigen::Matrix4d maskAfter =
+	    moving->anatomicalStructure(0)->images.find(kSegmentation)->value()->matrixToWorld();
 	EXPECT_LT((maskAfter - found * maskBefore).cwiseAbs().maxCoeff(), 1e-9);
 }
 

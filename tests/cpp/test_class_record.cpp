@@ -22,12 +22,10 @@ struct Probe
 };
 
 struct OtherProbe
-{
-};
+{};
 
 struct SharedProbe
-{
-};
+{};
 
 class ClassRecordTest : public ::testing::Test
 {

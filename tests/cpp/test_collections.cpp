@@ -170,7 +170,8 @@ TEST(GenericASC, CloneCopiesEverythingAndSharesNothing)
 	EXPECT_EQ(liver->keypoints.getOrCreate("tip").value(), Eigen::Vector3d(1, 2, 3));
 	EXPECT_EQ(liver->keypoints.getOrCreate("tip").attributes(), sourceLiver->keypoints.getOrCreate("tip").attributes());
 	EXPECT_EQ(liver->planes.getOrCreate("cut").value(), Eigen::Vector4d(0, 0, 1, -2));
-	EXPECT_NE(liver->meshes.getOrCreate("surface").value().get(), sourceLiver->meshes.getOrCreate("surface").value().get());
+	EXPECT_NE(liver->meshes.getOrCreate("surface").value().get(),
+	          sourceLiver->meshes.getOrCreate("surface").value().get());
 
 	ASSERT_EQ(copy->components().size(), 1);
 	auto* labels = copy->components().get<LabelDataComponent>();

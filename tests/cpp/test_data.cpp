@@ -21,7 +21,11 @@ class CounterComponent : public DataComponent<CounterComponent>
 {
 public:
 	CounterComponent() { registerParameter(count); }
-	CounterComponent(const CounterComponent& other) : DataComponent(other) { registerParameter(count); count = other.count.get(); }
+	CounterComponent(const CounterComponent& other) : DataComponent(other)
+	{
+		registerParameter(count);
+		count = other.count.get();
+	}
 	std::string id() const override { return "Counter"; }
 	Parameter<int> count{"count", 0};
 };
@@ -31,7 +35,8 @@ class PyDataComponentStandIn : public DataComponent<PyDataComponentStandIn>, pub
 {
 public:
 	explicit PyDataComponentStandIn(std::string id = "") : m_id(std::move(id)) { registerParameter(text); }
-	PyDataComponentStandIn(const PyDataComponentStandIn& other) : DataComponent(other), DataComponentWithParentInterface(other), m_id(other.m_id)
+	PyDataComponentStandIn(const PyDataComponentStandIn& other)
+	    : DataComponent(other), DataComponentWithParentInterface(other), m_id(other.m_id)
 	{
 		registerParameter(text);
 		text = other.text.get();
@@ -217,7 +222,9 @@ TEST(LabelDataComponent, FollowsTheImageSetOfItsList)
 	auto clone = images.clone();
 	EXPECT_EQ(clone->components().get<LabelDataComponent>()->imageSet(), clone.get());
 	Mesh mesh;
-	EXPECT_EQ(static_cast<LabelDataComponent*>(mesh.components().add(std::make_unique<LabelDataComponent>()))->imageSet(), nullptr);
+	EXPECT_EQ(
+	    static_cast<LabelDataComponent*>(mesh.components().add(std::make_unique<LabelDataComponent>()))->imageSet(),
+	    nullptr);
 }
 
 TEST(OwningDataList, TakeKeepsTheOthersInOrder)
@@ -248,7 +255,8 @@ TEST(SharedImageSet, FocusSelectsTheImageOfGetMinusOne)
 	EXPECT_EQ(set.get(-1), nullptr);
 	EXPECT_EQ(set.modality(), Modality::NA);
 	auto first = rampImage(PixelType::UInt8, {2, 2, 1});
-	auto second = std::make_shared<SharedImage>(PixelType::Float, Eigen::Vector3i(3, 1, 1), Eigen::Vector3d::Ones(), Modality::LABEL);
+	auto second = std::make_shared<SharedImage>(PixelType::Float, Eigen::Vector3i(3, 1, 1), Eigen::Vector3d::Ones(),
+	                                            Modality::LABEL);
 	set.add(first);
 	set.add(second);
 	EXPECT_EQ(set.get(-1), first);
@@ -287,7 +295,8 @@ TEST(SharedImageSet, CloneCopiesImagesDeeplyAndHonoursOptions)
 	EXPECT_EQ(clone->get(0)->valueAt(3), 200.0);
 	EXPECT_EQ(clone->components().size(), 1);
 
-	auto bare = set.clone(static_cast<unsigned>(CloneOption::SkipImages) | static_cast<unsigned>(CloneOption::SkipComponents));
+	auto bare =
+	    set.clone(static_cast<unsigned>(CloneOption::SkipImages) | static_cast<unsigned>(CloneOption::SkipComponents));
 	EXPECT_EQ(bare->size(), 0);
 	EXPECT_EQ(bare->components().size(), 0);
 	EXPECT_EQ(bare->matrixToWorld(), m);

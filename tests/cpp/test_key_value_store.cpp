@@ -83,14 +83,14 @@ struct SignalLog
 {
 	explicit SignalLog(Store& store)
 	{
-		store.entryAdded.connect([this](const std::string& key, typename Store::Entry&) { events.push_back("added " + key); });
+		store.entryAdded.connect(
+		    [this](const std::string& key, typename Store::Entry&) { events.push_back("added " + key); });
 		store.entryChanged.connect([this](const std::string& key, typename Store::Element, typename Store::Entry&) {
 			events.push_back("changed " + key);
 		});
-		store.entryRemoved.connect(
-		    [this, &store](const std::string& key, typename Store::Element) {
-			    events.push_back("removed " + key + (store.contains(key) ? " (still there)" : ""));
-		    });
+		store.entryRemoved.connect([this, &store](const std::string& key, typename Store::Element) {
+			events.push_back("removed " + key + (store.contains(key) ? " (still there)" : ""));
+		});
 	}
 	std::vector<std::string> events;
 };
@@ -188,7 +188,8 @@ TEST(KeyValueStoreSignals, ObjectsAreAliveInSlotsAndDeletedAfterwards)
 	store.entryChanged.connect([&](const std::string&, Mesh* previous, MeshStore::Entry& entry) {
 		names.push_back("changed from " + previous->name() + " to " + entry.value()->name());
 	});
-	store.entryRemoved.connect([&](const std::string&, Mesh* removed) { names.push_back("removed " + removed->name()); });
+	store.entryRemoved.connect(
+	    [&](const std::string&, Mesh* removed) { names.push_back("removed " + removed->name()); });
 
 	store.set("m", triangle("first"));
 	store.set("m", triangle("second"));

@@ -84,7 +84,8 @@ std::unique_ptr<SharedImageSet> imageSet(const Labels<T>& labels, Eigen::Vector3
 
 Eigen::Matrix4d obliqueMatrix(bool mirrored)
 {
-	Eigen::Affine3d a = Eigen::Translation3d(12.5, -40, 7) * Eigen::AngleAxisd(0.6, Eigen::Vector3d(1, 2, 3).normalized());
+	Eigen::Affine3d a =
+	    Eigen::Translation3d(12.5, -40, 7) * Eigen::AngleAxisd(0.6, Eigen::Vector3d(1, 2, 3).normalized());
 	Eigen::Matrix4d m = a.matrix();
 	if (mirrored)
 		m.col(0) = -m.col(0);
@@ -96,10 +97,7 @@ Eigen::Vector3d toWorld(const Eigen::Matrix4d& m, const Eigen::Vector3d& spacing
 	return (m * spacing.cwiseProduct(index).homogeneous()).head<3>();
 }
 
-LabelMap::SurfaceMesh surfaceOf(const Mesh& mesh)
-{
-	return {mesh.vertices(), mesh.faces()};
-}
+LabelMap::SurfaceMesh surfaceOf(const Mesh& mesh) { return {mesh.vertices(), mesh.faces()}; }
 
 struct Converted
 {
@@ -136,14 +134,12 @@ std::vector<std::string> identifiers(const AnatomicalStructureCollection& c)
 	return out;
 }
 
-
 }
 
 // A voxelised ball placed obliquely, with anisotropic voxels and optionally a mirroring matrix:
 // the surface must stay a closed sphere around its voxels, facing outward in the world.
 class SphereInWorld : public ::testing::TestWithParam<bool>
-{
-};
+{};
 
 TEST_P(SphereInWorld, SurfaceMaskAndKeypointsDescribeTheLabel)
 {
@@ -197,7 +193,9 @@ TEST_P(SphereInWorld, SurfaceMaskAndKeypointsDescribeTheLabel)
 	EXPECT_EQ(s.keypoints.size(), 9u);
 	const Eigen::Vector3d low = lo.cast<double>() - Eigen::Vector3d::Constant(0.5);
 	const Eigen::Vector3d high = hi.cast<double>() + Eigen::Vector3d::Constant(0.5);
-	const auto corner = [&](const char* name) { return s.keypoints.find(std::string("Orbitane.BoundingBox.") + name)->value(); };
+	const auto corner = [&](const char* name) {
+		return s.keypoints.find(std::string("Orbitane.BoundingBox.") + name)->value();
+	};
 	EXPECT_TRUE(corner("UpperLeftFront").isApprox(toWorld(matrix, spacing, low), 1e-12));
 	EXPECT_TRUE(corner("LowerRightBack").isApprox(toWorld(matrix, spacing, high), 1e-12));
 	EXPECT_TRUE(corner("UpperRightBack").isApprox(toWorld(matrix, spacing, {high.x(), low.y(), high.z()}), 1e-12));
@@ -218,11 +216,11 @@ TEST_P(SphereInWorld, SurfaceMaskAndKeypointsDescribeTheLabel)
 		for (int y = 0; y < mask.dimensions().y(); ++y)
 			for (int x = 0; x < mask.dimensions().x(); ++x)
 			{
-				const std::uint8_t v = m[(static_cast<std::size_t>(z) * mask.dimensions().y() + y) * mask.dimensions().x() + x];
+				const std::uint8_t v =
+				    m[(static_cast<std::size_t>(z) * mask.dimensions().y() + y) * mask.dimensions().x() + x];
 				inMask += v;
 				const Eigen::Vector3d world = toWorld(maskSet.matrixToWorld(), spacing, Eigen::Vector3d(x, y, z));
-				const Eigen::Vector3d index =
-				    (matrix.inverse() * world.homogeneous()).head<3>().cwiseQuotient(spacing);
+				const Eigen::Vector3d index = (matrix.inverse() * world.homogeneous()).head<3>().cwiseQuotient(spacing);
 				const Eigen::Vector3i voxel = index.array().round().cast<int>();
 				ASSERT_TRUE(index.isApprox(voxel.cast<double>(), 1e-9));
 				const bool inside = (voxel.array() >= 0).all() && (voxel.array() < labels.dims.array()).all();
@@ -243,9 +241,9 @@ INSTANTIATE_TEST_SUITE_P(LabelMapConversion, SphereInWorld, ::testing::Values(fa
 TEST(LabelMapConversion, LabelsThatShareANameBecomeOneStructure)
 {
 	Labels<> labels({20, 12, 10});
-	labels.box({1, 1, 1}, {4, 5, 3}, 3);     // 4 x 5 x 3 = 60 voxels
-	labels.box({10, 2, 2}, {17, 9, 8}, 7);   // 8 x 8 x 7 = 448 voxels
-	labels.box({6, 1, 1}, {7, 2, 2}, 9);     // touches neither
+	labels.box({1, 1, 1}, {4, 5, 3}, 3);      // 4 x 5 x 3 = 60 voxels
+	labels.box({10, 2, 2}, {17, 9, 8}, 7);    // 8 x 8 x 7 = 448 voxels
+	labels.box({6, 1, 1}, {7, 2, 2}, 9);      // touches neither
 	auto set = imageSet(labels, {2.0, 1.0, 0.5});
 	const LabelDataComponent names = namedLabels({{3, "kidney"}, {7, "kidney"}, {9, "ureter"}, {12, "absent"}});
 
@@ -266,12 +264,15 @@ TEST(LabelMapConversion, LabelsThatShareANameBecomeOneStructure)
 	EXPECT_EQ(t.eulerCharacteristic, 4);
 	const Eigen::Vector3d centroid =
 	    (60.0 * Eigen::Vector3d(2.5, 3, 2) + 448.0 * Eigen::Vector3d(13.5, 5.5, 5)) / 508.0;
-	EXPECT_TRUE(kidney.keypoints.find("Orbitane.Position")->value().isApprox(
-	    centroid.cwiseProduct(Eigen::Vector3d(2.0, 1.0, 0.5)), 1e-12));
-	EXPECT_TRUE(kidney.keypoints.find("Orbitane.BoundingBox.UpperLeftFront")->value().isApprox(
-	    Eigen::Vector3d(0.5 * 2.0, 0.5, 0.25), 1e-12));
-	EXPECT_TRUE(kidney.keypoints.find("Orbitane.BoundingBox.LowerRightBack")->value().isApprox(
-	    Eigen::Vector3d(17.5 * 2.0, 9.5, 4.25), 1e-12));
+	EXPECT_TRUE(kidney.keypoints.find("Orbitane.Position")
+	                ->value()
+	                .isApprox(centroid.cwiseProduct(Eigen::Vector3d(2.0, 1.0, 0.5)), 1e-12));
+	EXPECT_TRUE(kidney.keypoints.find("Orbitane.BoundingBox.UpperLeftFront")
+	                ->value()
+	                .isApprox(Eigen::Vector3d(0.5 * 2.0, 0.5, 0.25), 1e-12));
+	EXPECT_TRUE(kidney.keypoints.find("Orbitane.BoundingBox.LowerRightBack")
+	                ->value()
+	                .isApprox(Eigen::Vector3d(17.5 * 2.0, 9.5, 4.25), 1e-12));
 }
 
 TEST(LabelMapConversion, UnconfiguredLabelsFollowTheParameter)
@@ -332,8 +333,7 @@ TEST(LabelMapConversion, EveryIntegerVoxelTypeIsRead)
 	const LabelDataComponent names = namedLabels({{70000, "vessel"}});
 	EXPECT_EQ(identifiers(*convert(*imageSet(wide), &names, false).collection),
 	          (std::vector<std::string>{"vessel", "Label 4000000000"}));
-	EXPECT_EQ(identifiers(*convert(*imageSet(wide), &names, true).collection),
-	          std::vector<std::string>{"vessel"});
+	EXPECT_EQ(identifiers(*convert(*imageSet(wide), &names, true).collection), std::vector<std::string>{"vessel"});
 }
 
 TEST(LabelMapConversion, UnusableInputFailsWithoutOutput)
@@ -368,7 +368,7 @@ TEST(LabelMapConversion, UnusableInputFailsWithoutOutput)
 TEST(LabelMapConversion, TwoDimensionalImageGivesPlanarStructures)
 {
 	Labels<> labels({14, 10, 1});
-	labels.box({2, 3, 0}, {8, 6, 0}, 1);   // 7 x 4 pixels
+	labels.box({2, 3, 0}, {8, 6, 0}, 1);    // 7 x 4 pixels
 	const Eigen::Vector3d spacing(0.5, 0.25, 2.0);
 	Eigen::Matrix4d matrix = Eigen::Matrix4d::Identity();
 	matrix.block<3, 1>(0, 3) = Eigen::Vector3d(1, 2, 3);
@@ -384,10 +384,12 @@ TEST(LabelMapConversion, TwoDimensionalImageGivesPlanarStructures)
 	EXPECT_EQ(keys, (std::vector<std::string>{"Orbitane.BoundingBox.LowerLeft", "Orbitane.BoundingBox.LowerRight",
 	                                          "Orbitane.BoundingBox.UpperLeft", "Orbitane.BoundingBox.UpperRight",
 	                                          "Orbitane.Position"}));
-	EXPECT_TRUE(s.keypoints.find("Orbitane.BoundingBox.UpperLeft")->value().isApprox(
-	    Eigen::Vector3d(1 + 1.5 * 0.5, 2 + 2.5 * 0.25, 3), 1e-12));
-	EXPECT_TRUE(s.keypoints.find("Orbitane.BoundingBox.LowerRight")->value().isApprox(
-	    Eigen::Vector3d(1 + 8.5 * 0.5, 2 + 6.5 * 0.25, 3), 1e-12));
+	EXPECT_TRUE(s.keypoints.find("Orbitane.BoundingBox.UpperLeft")
+	                ->value()
+	                .isApprox(Eigen::Vector3d(1 + 1.5 * 0.5, 2 + 2.5 * 0.25, 3), 1e-12));
+	EXPECT_TRUE(s.keypoints.find("Orbitane.BoundingBox.LowerRight")
+	                ->value()
+	                .isApprox(Eigen::Vector3d(1 + 8.5 * 0.5, 2 + 6.5 * 0.25, 3), 1e-12));
 	EXPECT_TRUE(s.keypoints.find("Orbitane.Position")->value().isApprox(Eigen::Vector3d(1 + 2.5, 2 + 1.125, 3), 1e-12));
 
 	// the mask stays a single slice in the image plane
@@ -395,8 +397,8 @@ TEST(LabelMapConversion, TwoDimensionalImageGivesPlanarStructures)
 	const SharedImage& mask = *entry->value()->get(-1);
 	EXPECT_TRUE(mask.is2D());
 	EXPECT_EQ(mask.dimensions(), Eigen::Vector3i(9, 6, 1));
-	EXPECT_TRUE(toWorld(entry->value()->matrixToWorld(), spacing, {1, 1, 0}).isApprox(
-	    Eigen::Vector3d(1 + 1.0, 2 + 0.75, 3), 1e-12));
+	EXPECT_TRUE(toWorld(entry->value()->matrixToWorld(), spacing, {1, 1, 0})
+	                .isApprox(Eigen::Vector3d(1 + 1.0, 2 + 0.75, 3), 1e-12));
 	int voxelCount = 0;
 	double volume = 0;
 	entry->attributes().param("voxelCount", voxelCount);

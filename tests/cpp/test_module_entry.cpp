@@ -19,8 +19,8 @@ TEST(InterpreterVersion, SameMinorReleaseIsAccepted)
 
 TEST(InterpreterVersion, OtherReleasesAreRefused)
 {
-	for (const char* version : {"3.13.5 (main, Jun 25 2025, 18:55:22) [GCC 14.2.0]", "3.140.1", "3.141", "3.1",
-	                            "3.", "", "4.14.0", " 3.14.0", "2.7.18"})
+	for (const char* version : {"3.13.5 (main, Jun 25 2025, 18:55:22) [GCC 14.2.0]", "3.140.1", "3.141", "3.1", "3.",
+	                            "", "4.14.0", " 3.14.0", "2.7.18"})
 		EXPECT_FALSE(isCompatibleInterpreter("3.14", version)) << '"' << version << '"';
 }
 

@@ -35,10 +35,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 const double kNaNWithPayload = std::bit_cast<double>(std::uint64_t(0x7FF80000DEADBEEFull));
 
-bool sameBits(double a, double b)
-{
-	return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
+bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 template <int R, int C>
 bool sameBits(const Eigen::Matrix<double, R, C>& a, const Eigen::Matrix<double, R, C>& b)
@@ -132,7 +129,7 @@ std::unique_ptr<GenericAnatomicalStructure> makeFullStructure()
 	mesh->setMatrixToWorld(rigid(1.0, {0, 1, 0}));
 	s->meshes.set("surface", std::move(mesh));
 	s->pointclouds.set("samples", std::make_unique<PointCloud>(std::vector<Eigen::Vector3d>{{1, 2, 3}, {4, 5, 6}},
-	                                                            std::vector<Eigen::Vector3d>{{1, 0, 0}, {0, 1, 0}}));
+	                                                           std::vector<Eigen::Vector3d>{{1, 0, 0}, {0, 1, 0}}));
 	s->pointclouds.set("bare", std::make_unique<PointCloud>());
 	s->graphs.set("vessels", makeGraph());
 
@@ -422,7 +419,8 @@ TEST(OrbContainer, MajorVersionsOtherThanOursAreRefused)
 	Bytes bytes = validFile();
 	writeLittle(bytes, 8, 2, 2);
 	rechecksum(bytes);
-	EXPECT_EQ(decodeError(bytes), "Cannot read 'x.orb': unsupported format version 2.0 (this reader reads version 1.x)");
+	EXPECT_EQ(decodeError(bytes),
+	          "Cannot read 'x.orb': unsupported format version 2.0 (this reader reads version 1.x)");
 }
 
 TEST(OrbContainer, TrailingFieldsOfKnownChunksNeedANewerMinorVersion)
@@ -529,8 +527,9 @@ TEST(OrbDamage, ChunkLengthFieldsThatLieAreRefused)
 {
 	const Bytes& full = validFile();
 	for (const ChunkPlace& c : chunkPlaces(full))
-		for (std::uint64_t length : {std::uint64_t(0), std::uint64_t(c.payloadSize) - 1, std::uint64_t(c.payloadSize) + 1,
-		                             std::uint64_t(full.size()), ~std::uint64_t(0), std::uint64_t(1) << 63})
+		for (std::uint64_t length :
+		     {std::uint64_t(0), std::uint64_t(c.payloadSize) - 1, std::uint64_t(c.payloadSize) + 1,
+		      std::uint64_t(full.size()), ~std::uint64_t(0), std::uint64_t(1) << 63})
 		{
 			Bytes damaged = full;
 			writeLittle(damaged, c.offset + 4, length, 8);
@@ -551,8 +550,8 @@ TEST(OrbDamage, HostileCountsAreRefusedBeforeAllocating)
 	coll.u8(0);
 	coll.string("");
 	coll.matrix(Eigen::Matrix4d::Identity());
-	coll.u32(0);    // components
-	coll.i32(0);    // modality
+	coll.u32(0);              // components
+	coll.i32(0);              // modality
 	coll.u32(0xFFFFFFFFu);    // keypoint entries
 	const std::string error = decodeError(fileOfChunks({{chunkTag("COLL"), coll.data()}}));
 	EXPECT_NE(error.find("keypoint entry count 4294967295 exceeds what the remaining 0 bytes"), std::string::npos)
@@ -591,8 +590,9 @@ TEST(OrbDamage, QuadraticRebuildsAreBounded)
 	for (int i = 0; i < 6; ++i)
 		coll.u32(0);
 	coll.u32(OrbCollectionCodec::kMaxStructures + 1);
-	EXPECT_NE(decodeError(fileOfChunks({{chunkTag("COLL"), coll.data()}})).find("structure count 16385 exceeds the limit"),
-	          std::string::npos);
+	EXPECT_NE(
+	    decodeError(fileOfChunks({{chunkTag("COLL"), coll.data()}})).find("structure count 16385 exceeds the limit"),
+	    std::string::npos);
 
 	PayloadWriter many;
 	many.u32(PropertiesCodec::kMaxEntries + 1);
@@ -646,8 +646,8 @@ class OrbFiles : public ::testing::Test
 protected:
 	void SetUp() override
 	{
-		m_dir = fs::temp_directory_path() /
-		        ("orb-test-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+		m_dir = fs::temp_directory_path() / ("orb-test-" + std::to_string(::getpid()) + "-" +
+		                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
 		fs::remove_all(m_dir);
 		fs::create_directories(m_dir);
 	}
@@ -708,7 +708,8 @@ TEST_F(OrbFiles, InterruptedSaveKeepsThePreviousFile)
 	// a completed replacement keeps the file's permissions
 	GenericASC empty;
 	OrbFile::save(empty, path);
-	struct stat info{};
+	struct stat info
+	{};
 	ASSERT_EQ(::stat(path.c_str(), &info), 0);
 	EXPECT_EQ(info.st_mode & 0777, 0640u);
 	EXPECT_EQ(OrbFile::load(path)->numAnatomicalStructures(), 0);
@@ -743,7 +744,8 @@ TEST_F(OrbFiles, FailuresNameTheFile)
 	}
 	catch (const std::runtime_error& e)
 	{
-		EXPECT_EQ(std::string(e.what()).rfind("Cannot write '" + missingDir + "': cannot create a temporary file", 0), 0u)
+		EXPECT_EQ(std::string(e.what()).rfind("Cannot write '" + missingDir + "': cannot create a temporary file", 0),
+		          0u)
 		    << e.what();
 	}
 	Mesh mesh;

@@ -40,7 +40,8 @@ Eigen::Vector4d mapPlane(const Eigen::Matrix4d& m, const Eigen::Vector4d& plane,
 	return scale * out;
 }
 
-std::vector<PointCorrespondence> correspondences(const Eigen::Matrix4d& motion, const std::vector<Eigen::Vector3d>& moving)
+std::vector<PointCorrespondence> correspondences(const Eigen::Matrix4d& motion,
+                                                 const std::vector<Eigen::Vector3d>& moving)
 {
 	std::vector<PointCorrespondence> out;
 	for (const auto& p : moving)
@@ -56,7 +57,7 @@ double rotationErrorDegrees(const Eigen::Matrix4d& a, const Eigen::Matrix4d& b)
 
 const Eigen::Matrix4d kMotion = rigid(37.0, {1.0, -2.0, 0.5}, {12.5, -3.0, 40.0});
 
-}  // namespace
+}    // namespace
 
 // --- Keypoints and planes -------------------------------------------------------------------
 
@@ -151,7 +152,7 @@ TEST(PointsRigidScaling, RecoversRotationTranslationAndScale)
 	Eigen::Matrix4d similarity = kMotion;
 	similarity.topLeftCorner<3, 3>() *= 1.7;
 	auto pairs = correspondences(similarity, {{10, 0, 5}, {-3, 22, 1}, {4, 7, -15}, {0, 0, 0}, {8, 8, 8}});
-	pairs.push_back({{100, 100, 100}, {1, 1, 1}, 0.0});  // an outlier without weight must not matter
+	pairs.push_back({{100, 100, 100}, {1, 1, 1}, 0.0});    // an outlier without weight must not matter
 
 	const auto result = fitSimilarity(pairs);
 	ASSERT_TRUE(result.ok) << result.reason;
@@ -162,8 +163,8 @@ TEST(PointsRigidScaling, RecoversRotationTranslationAndScale)
 TEST(PointsRigidScaling, NeverReturnsAReflection)
 {
 	std::vector<PointCorrespondence> mirrored;
-	for (const Eigen::Vector3d p : {Eigen::Vector3d(10, 0, 5), Eigen::Vector3d(-3, 22, 1), Eigen::Vector3d(4, 7, -15),
-	                                Eigen::Vector3d(6, -9, 2)})
+	for (const Eigen::Vector3d p :
+	     {Eigen::Vector3d(10, 0, 5), Eigen::Vector3d(-3, 22, 1), Eigen::Vector3d(4, 7, -15), Eigen::Vector3d(6, -9, 2)})
 		mirrored.push_back({Eigen::Vector3d(-p.x(), p.y(), p.z()), p, 1.0});
 	const auto result = fitSimilarity(mirrored);
 	ASSERT_TRUE(result.ok) << result.reason;
@@ -201,7 +202,8 @@ TestImage labelVolume(const std::array<int, 3>& dims, const Eigen::Vector3d& spa
 	for (int k = 0; k < dims[2]; ++k)
 		for (int j = 0; j < dims[1]; ++j)
 			for (int i = 0; i < dims[0]; ++i)
-				img.voxels.push_back(inside(apply(matrix, spacing.cwiseProduct(Eigen::Vector3d(i, j, k)))) ? 1.0f : 0.0f);
+				img.voxels.push_back(inside(apply(matrix, spacing.cwiseProduct(Eigen::Vector3d(i, j, k)))) ? 1.0f
+				                                                                                           : 0.0f);
 	img.view.voxels = std::span<const float>(img.voxels);
 	img.view.dims = dims;
 	img.view.spacing = spacing;
@@ -247,7 +249,7 @@ void expectRecovered(const RigidFitResult& result, const Eigen::Matrix4d& motion
 	EXPECT_LT(rotationErrorDegrees(result.transform, motion), 1.0);
 }
 
-}  // namespace
+}    // namespace
 
 TEST(RigidImages, RecoversMotionOfLabelVolume)
 {
@@ -312,7 +314,8 @@ TEST(RigidImages, RefusesUnusableImagesWithReason)
 
 	ImageView badSpacing = moving.view;
 	badSpacing.spacing.z() = 0.0;
-	EXPECT_EQ(registerRigidImages({fixed.view}, {badSpacing}).reason, "moving image 1 has a spacing that is not positive");
+	EXPECT_EQ(registerRigidImages({fixed.view}, {badSpacing}).reason,
+	          "moving image 1 has a spacing that is not positive");
 
 	ImageView singular = moving.view;
 	singular.matrixToWorld.col(2).setZero();
@@ -341,11 +344,11 @@ TestMesh icosphere(int subdivisions)
 {
 	const double g = (1.0 + std::sqrt(5.0)) / 2.0;
 	TestMesh m;
-	m.vertices = {{-1, g, 0}, {1, g, 0}, {-1, -g, 0}, {1, -g, 0}, {0, -1, g}, {0, 1, g},
-	              {0, -1, -g}, {0, 1, -g}, {g, 0, -1}, {g, 0, 1}, {-g, 0, -1}, {-g, 0, 1}};
-	m.faces = {{0, 11, 5}, {0, 5, 1}, {0, 1, 7}, {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
-	           {11, 10, 2}, {10, 7, 6}, {7, 1, 8}, {3, 9, 4}, {3, 4, 2}, {3, 2, 6}, {3, 6, 8},
-	           {3, 8, 9}, {4, 9, 5}, {2, 4, 11}, {6, 2, 10}, {8, 6, 7}, {9, 8, 1}};
+	m.vertices = {{-1, g, 0},  {1, g, 0},  {-1, -g, 0}, {1, -g, 0}, {0, -1, g},  {0, 1, g},
+	              {0, -1, -g}, {0, 1, -g}, {g, 0, -1},  {g, 0, 1},  {-g, 0, -1}, {-g, 0, 1}};
+	m.faces = {{0, 11, 5},  {0, 5, 1},  {0, 1, 7},  {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
+	           {11, 10, 2}, {10, 7, 6}, {7, 1, 8},  {3, 9, 4},  {3, 4, 2},   {3, 2, 6}, {3, 6, 8},
+	           {3, 8, 9},   {4, 9, 5},  {2, 4, 11}, {6, 2, 10}, {8, 6, 7},   {9, 8, 1}};
 	for (auto& v : m.vertices)
 		v.normalize();
 	for (int s = 0; s < subdivisions; ++s)
@@ -355,7 +358,8 @@ TestMesh icosphere(int subdivisions)
 			const auto key = std::minmax(a, b);
 			if (auto it = midpoints.find(key); it != midpoints.end())
 				return it->second;
-			m.vertices.push_back((m.vertices[static_cast<size_t>(a)] + m.vertices[static_cast<size_t>(b)]).normalized());
+			m.vertices.push_back(
+			    (m.vertices[static_cast<size_t>(a)] + m.vertices[static_cast<size_t>(b)]).normalized());
 			return midpoints[key] = static_cast<int>(m.vertices.size()) - 1;
 		};
 		Faces next;
@@ -387,19 +391,19 @@ TestMesh ellipsoid(int subdivisions, double bumpHeight, const Eigen::Vector3d& s
 Eigen::Vector3d faceNormal(const Vertices& v, const Eigen::Vector3i& f)
 {
 	return (v[static_cast<size_t>(f(1))] - v[static_cast<size_t>(f(0))])
-		.cross(v[static_cast<size_t>(f(2))] - v[static_cast<size_t>(f(0))]);
+	    .cross(v[static_cast<size_t>(f(2))] - v[static_cast<size_t>(f(0))]);
 }
 
-}  // namespace
+}    // namespace
 
 TEST(ClosestPoint, TriangleAgreesWithDenseSampling)
 {
 	std::mt19937 rng(3);
 	std::uniform_real_distribution<double> u(-2.0, 2.0);
 	const std::vector<std::array<Eigen::Vector3d, 3>> triangles{
-		{Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 0, 0), Eigen::Vector3d(0, 1, 0)},
-		{Eigen::Vector3d(0.2, -0.5, 0.3), Eigen::Vector3d(1.5, 0.1, -0.2), Eigen::Vector3d(-0.4, 0.9, 1.1)},
-		{Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 1, 1), Eigen::Vector3d(2, 2, 2)},  // collapsed to a segment
+	    {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 0, 0), Eigen::Vector3d(0, 1, 0)},
+	    {Eigen::Vector3d(0.2, -0.5, 0.3), Eigen::Vector3d(1.5, 0.1, -0.2), Eigen::Vector3d(-0.4, 0.9, 1.1)},
+	    {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 1, 1), Eigen::Vector3d(2, 2, 2)},    // collapsed to a segment
 	};
 	for (const auto& [a, b, c] : triangles)
 		for (int q = 0; q < 200; ++q)
@@ -412,7 +416,7 @@ TEST(ClosestPoint, TriangleAgreesWithDenseSampling)
 				for (int j = 0; i + j <= n; ++j)
 					sampled = std::min(sampled, (a + (b - a) * i / double(n) + (c - a) * j / double(n) - p).norm());
 			EXPECT_LE((found - p).norm(), sampled + 1e-12);
-			EXPECT_GE((found - p).norm(), sampled - 0.03);  // grid resolution
+			EXPECT_GE((found - p).norm(), sampled - 0.03);    // grid resolution
 		}
 }
 
@@ -429,14 +433,17 @@ TEST(ClosestPoint, SurfaceQueryMatchesExhaustiveSearch)
 		for (const auto& f : mesh.faces)
 			exhaustive = std::min(exhaustive, (closestPointOnTriangle(p, mesh.vertices[static_cast<size_t>(f(0))],
 			                                                          mesh.vertices[static_cast<size_t>(f(1))],
-			                                                          mesh.vertices[static_cast<size_t>(f(2))]) - p).norm());
+			                                                          mesh.vertices[static_cast<size_t>(f(2))]) -
+			                                   p)
+			                                      .norm());
 		const SurfacePoint found = surface.closestPoint(p);
 		EXPECT_NEAR(found.distance, exhaustive, 1e-12);
 		EXPECT_NEAR((found.point - p).norm(), found.distance, 1e-12);
 		ASSERT_GE(found.triangle, 0);
 	}
 	EXPECT_THROW(TriangleSurface(mesh.vertices, {}), std::invalid_argument);
-	EXPECT_THROW(TriangleSurface(mesh.vertices, {{0, 1, static_cast<int>(mesh.vertices.size())}}), std::invalid_argument);
+	EXPECT_THROW(TriangleSurface(mesh.vertices, {{0, 1, static_cast<int>(mesh.vertices.size())}}),
+	             std::invalid_argument);
 }
 
 TEST(DeformableMesh, FollowsALocalBulgeSmoothly)

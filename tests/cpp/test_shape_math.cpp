@@ -41,19 +41,17 @@ std::vector<PointSet> posedShapes(const PointSet& base, int count, bool scaled, 
 		PointSet deformed = base;
 		for (Eigen::Index i = 0; i < deformed.size(); ++i)
 			deformed.data()[i] += noise(rng);
-		const Eigen::Matrix4d pose = similarity(3.0 * u(rng), {u(rng), u(rng), u(rng) + 2.0},
-		                                        {40 * u(rng), 40 * u(rng), 40 * u(rng)}, scaled ? 1.0 + 0.3 * u(rng) : 1.0);
+		const Eigen::Matrix4d pose =
+		    similarity(3.0 * u(rng), {u(rng), u(rng), u(rng) + 2.0}, {40 * u(rng), 40 * u(rng), 40 * u(rng)},
+		               scaled ? 1.0 + 0.3 * u(rng) : 1.0);
 		shapes.push_back(transformed(pose, deformed));
 	}
 	return shapes;
 }
 
-double rms(const PointSet& a, const PointSet& b)
-{
-	return std::sqrt((a - b).colwise().squaredNorm().mean());
-}
+double rms(const PointSet& a, const PointSet& b) { return std::sqrt((a - b).colwise().squaredNorm().mean()); }
 
-}  // namespace
+}    // namespace
 
 // --- Procrustes -------------------------------------------------------------------------------
 
@@ -124,8 +122,9 @@ TEST(GeneralisedProcrustes, SettlesOnTheSameMeanWhateverTheBatchSize)
 	{
 		average += five.aligned[i] / static_cast<double>(shapes.size());
 		EXPECT_LT(rms(transformed(five.transforms[i], shapes[i]), five.aligned[i]), 1e-12);
-		EXPECT_LT((alignProcrustes(five.aligned[i], five.mean) - Eigen::Matrix4d::Identity()).cwiseAbs().maxCoeff(), 1e-8);
-		EXPECT_LT(rms(five.aligned[i], five.mean), 3.0);  // only the deformation is left
+		EXPECT_LT((alignProcrustes(five.aligned[i], five.mean) - Eigen::Matrix4d::Identity()).cwiseAbs().maxCoeff(),
+		          1e-8);
+		EXPECT_LT(rms(five.aligned[i], five.mean), 3.0);    // only the deformation is left
 	}
 	EXPECT_LT(rms(average, five.mean), 1e-8);
 	// The mean keeps the pose of the shape it started from.
@@ -138,7 +137,7 @@ TEST(GeneralisedProcrustes, WithScaleKeepsTheMeanSizeAndCarriesUnweightedPoints)
 	const PointSet base = randomPoints(30, rng);
 	const auto shapes = posedShapes(base, 10, true, rng);
 	Eigen::VectorXd weights = Eigen::VectorXd::Zero(30);
-	weights.head(8).setOnes();  // eight keypoints drive the alignment, the rest ride along
+	weights.head(8).setOnes();    // eight keypoints drive the alignment, the rest ride along
 
 	GeneralisedProcrustesOptions options;
 	options.withScale = true;
@@ -151,7 +150,8 @@ TEST(GeneralisedProcrustes, WithScaleKeepsTheMeanSizeAndCarriesUnweightedPoints)
 	for (size_t i = 0; i < shapes.size(); ++i)
 	{
 		EXPECT_LT(rms(result.aligned[i], result.mean), 4.0);
-		EXPECT_LT((alignProcrustes(shapes[i], result.mean, weights, true) - result.transforms[i]).cwiseAbs().maxCoeff(), 1e-6);
+		EXPECT_LT((alignProcrustes(shapes[i], result.mean, weights, true) - result.transforms[i]).cwiseAbs().maxCoeff(),
+		          1e-6);
 	}
 }
 
@@ -199,17 +199,19 @@ Eigen::MatrixXd trainingShapes(int coordinates, int count, int rank, double nois
 void expectExactModel(const PcaModel& model, const Eigen::MatrixXd& shapes)
 {
 	ASSERT_EQ(model.modes.cols(), model.variances.size());
-	EXPECT_TRUE(std::is_sorted(model.variances.data(), model.variances.data() + model.variances.size(), std::greater<>()));
+	EXPECT_TRUE(
+	    std::is_sorted(model.variances.data(), model.variances.data() + model.variances.size(), std::greater<>()));
 	// Through the Gram matrix, weak modes keep rounding of order ε·(strongest / weakest)² between them.
-	EXPECT_LT((model.modes.transpose() * model.modes - Eigen::MatrixXd::Identity(model.modes.cols(), model.modes.cols()))
-	              .cwiseAbs()
-	              .maxCoeff(),
-	          1e-8);
+	EXPECT_LT(
+	    (model.modes.transpose() * model.modes - Eigen::MatrixXd::Identity(model.modes.cols(), model.modes.cols()))
+	        .cwiseAbs()
+	        .maxCoeff(),
+	    1e-8);
 	for (Eigen::Index j = 0; j < shapes.cols(); ++j)
 		EXPECT_LT((model.reconstruct(model.project(shapes.col(j))) - shapes.col(j)).cwiseAbs().maxCoeff(), 1e-6);
 }
 
-}  // namespace
+}    // namespace
 
 TEST(Pca, VariancesAreTheSampleVariancesAlongTheModes)
 {
@@ -239,7 +241,7 @@ TEST(Pca, GramAndSvdRoutesAgreeAndReconstructExactly)
 	const PcaModel gram = computePca(shapes, {PcaRoute::Automatic, [&](double f) { progress.push_back(f); }});
 	const PcaModel svd = computePca(shapes, {PcaRoute::Svd, {}});
 
-	ASSERT_EQ(gram.modes.cols(), 39);  // centring leaves one direction without variation
+	ASSERT_EQ(gram.modes.cols(), 39);    // centring leaves one direction without variation
 	ASSERT_EQ(svd.modes.cols(), 39);
 	expectExactModel(gram, shapes);
 	expectExactModel(svd, shapes);
@@ -256,7 +258,7 @@ TEST(Pca, RankDeficientTrainingSetsGiveOnlyTheirModes)
 	for (const auto& [coordinates, count] : {std::pair{30, 60}, std::pair{600, 25}})
 	{
 		Eigen::MatrixXd shapes = trainingShapes(coordinates, count, 5, 0.0, rng);
-		shapes.col(1) = shapes.col(0);  // duplicates add no direction
+		shapes.col(1) = shapes.col(0);    // duplicates add no direction
 		const PcaModel model = computePca(shapes);
 		EXPECT_EQ(model.modes.cols(), 5) << coordinates << " coordinates, " << count << " shapes";
 		expectExactModel(model, shapes);

@@ -86,14 +86,12 @@ Eigen::Matrix4d randomMotion(std::mt19937& rng)
 {
 	std::uniform_real_distribution<double> u(-1, 1);
 	const Eigen::Vector3d axis(u(rng), u(rng), u(rng) + 2);
-	Eigen::Affine3d m = Eigen::Translation3d(20 * u(rng), 20 * u(rng), 20 * u(rng)) * Eigen::AngleAxisd(2 * u(rng), axis.normalized());
+	Eigen::Affine3d m =
+	    Eigen::Translation3d(20 * u(rng), 20 * u(rng), 20 * u(rng)) * Eigen::AngleAxisd(2 * u(rng), axis.normalized());
 	return m.matrix();
 }
 
-Eigen::VectorXd flatten(const Eigen::Matrix3Xd& p)
-{
-	return Eigen::Map<const Eigen::VectorXd>(p.data(), p.size());
-}
+Eigen::VectorXd flatten(const Eigen::Matrix3Xd& p) { return Eigen::Map<const Eigen::VectorXd>(p.data(), p.size()); }
 
 Eigen::VectorXd cloudVector(const AnatomicalStructure& s, const std::string& key)
 {
@@ -112,7 +110,6 @@ const AnatomicalStructure& carrier(const AnatomicalStructureCollection& model)
 	return *s;
 }
 
-
 struct Training
 {
 	double a, b;
@@ -129,11 +126,13 @@ protected:
 		        ("orbitane_shape_model_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
 		fs::create_directories(m_dir);
 		std::mt19937 rng(7);
-		const std::vector<std::pair<double, double>> coefficients{{1, 0}, {-1, 0.5}, {0.5, 1}, {0, -1}, {2, 0.25}, {-1.5, -0.75}};
+		const std::vector<std::pair<double, double>> coefficients{{1, 0},  {-1, 0.5}, {0.5, 1},
+		                                                          {0, -1}, {2, 0.25}, {-1.5, -0.75}};
 		for (auto [a, b] : coefficients)
 			m_training.push_back({a, b, randomMotion(rng)});
 		for (std::size_t i = 0; i < m_training.size(); ++i)
-			save(*shapeCollection(m_training[i].a, m_training[i].b, m_training[i].motion), "shape" + std::to_string(i) + ".orb");
+			save(*shapeCollection(m_training[i].a, m_training[i].b, m_training[i].motion),
+			     "shape" + std::to_string(i) + ".orb");
 	}
 	void TearDown() override { fs::remove_all(m_dir); }
 
@@ -260,9 +259,10 @@ TEST_F(ShapeModelFiles, ModelReconstructsEveryTrainingShape)
 	// the structures carry the model mean: keypoints and mesh vertices (through the mesh's frame)
 	const AnatomicalStructure& bone = *model->anatomicalStructureByIdentifier("bone");
 	EXPECT_LT((bone.keypoints.find("k4")->value() - mean.segment<3>(12)).norm(), 1e-9);
-	EXPECT_LT(
-	    (model->anatomicalStructureByIdentifier("cartilage")->keypoints.find("tip")->value() - mean.segment<3>(3 * kTip)).norm(),
-	    1e-9);
+	EXPECT_LT((model->anatomicalStructureByIdentifier("cartilage")->keypoints.find("tip")->value() -
+	           mean.segment<3>(3 * kTip))
+	              .norm(),
+	          1e-9);
 	const Mesh& mesh = *bone.meshes.find("surface")->value();
 	EXPECT_EQ(mesh.faces(), kFaces);
 	for (int i = 0; i < 6; ++i)
@@ -293,11 +293,16 @@ TEST_F(ShapeModelFiles, ModelSurvivesAnOrbFile)
 	int numModes = 0;
 	double variance = 0;
 	EXPECT_TRUE(carrier(*collection).pointclouds.find(kMean)->storedAttributes().param("numModes", numModes));
-	EXPECT_TRUE(
-	    carrier(*collection).pointclouds.find("Orbitane.ShapeModel.Mode1")->storedAttributes().param("variance", variance));
+	EXPECT_TRUE(carrier(*collection)
+	                .pointclouds.find("Orbitane.ShapeModel.Mode1")
+	                ->storedAttributes()
+	                .param("variance", variance));
 	EXPECT_EQ(numModes, 2);
 	double expectedVariance = 0;
-	carrier(*model).pointclouds.find("Orbitane.ShapeModel.Mode1")->storedAttributes().param("variance", expectedVariance);
+	carrier(*model)
+	    .pointclouds.find("Orbitane.ShapeModel.Mode1")
+	    ->storedAttributes()
+	    .param("variance", expectedVariance);
 	EXPECT_EQ(variance, expectedVariance);
 	EXPECT_EQ(collection->numAnatomicalStructures(), 3);
 
@@ -316,7 +321,8 @@ TEST_F(ShapeModelFiles, UpdatedMeanSettlesOnTheTrainingMean)
 	// a mean shape that is off the training mean and placed elsewhere: the update pulls it in
 	std::mt19937 rng(99);
 	auto start = shapeCollection(3, -2, randomMotion(rng));
-	const std::vector<double> startBefore{start->anatomicalStructureByIdentifier("bone")->keypoints.find("k1")->value().x()};
+	const std::vector<double> startBefore{
+	    start->anatomicalStructureByIdentifier("bone")->keypoints.find("k1")->value().x()};
 	GenerateLinearShapeModel algorithm(start.get());
 	algorithm.updateMeanShape = true;
 	auto model = run(algorithm);
@@ -360,7 +366,8 @@ TEST_F(ShapeModelFiles, UpdatedMeanSettlesOnTheTrainingMean)
 	for (const Training& t : m_training)
 	{
 		const Eigen::Matrix3Xd shape = ShapeModel::transformed(t.motion, shapePoints(t.a, t.b));
-		expectReconstructed(mean, modes, flatten(ShapeModel::transformed(ShapeModel::alignProcrustes(shape, points, weights), shape)));
+		expectReconstructed(
+		    mean, modes, flatten(ShapeModel::transformed(ShapeModel::alignProcrustes(shape, points, weights), shape)));
 	}
 }
 
@@ -380,14 +387,16 @@ TEST_F(ShapeModelFiles, TooFewUsableShapesFail)
 
 	GenerateLinearShapeModel missing(m_mean.get());
 	missing.inputDirectory = path("does-not-exist");
-	fails(missing, Algorithm::InvalidInput, "Shape model failed: fewer than two usable shapes in '" + path("does-not-exist") + "'");
+	fails(missing, Algorithm::InvalidInput,
+	      "Shape model failed: fewer than two usable shapes in '" + path("does-not-exist") + "'");
 
 	for (int i = 1; i < static_cast<int>(m_training.size()); ++i)
 		fs::remove(m_dir / ("shape" + std::to_string(i) + ".orb"));
 	GenerateLinearShapeModel single(m_mean.get());
 	single.inputDirectory = m_dir.string();
 	single.updateMeanShape = true;
-	fails(single, Algorithm::InvalidInput, "Shape model failed: fewer than two usable shapes in '" + m_dir.string() + "'");
+	fails(single, Algorithm::InvalidInput,
+	      "Shape model failed: fewer than two usable shapes in '" + m_dir.string() + "'");
 
 	GenerateLinearShapeModel withoutMean(nullptr);
 	fails(withoutMean, Algorithm::IncompleteInput, "Shape model failed: no mean shape");

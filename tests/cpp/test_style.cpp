@@ -63,8 +63,7 @@ public:
 		      if (&gone == &target)
 			      onEnd();
 	      }))
-	{
-	}
+	{}
 	~EndWatch() { T::anyDestroyed().disconnect(m_id); }
 
 private:
@@ -111,14 +110,14 @@ TEST(SelectorGrammar, RejectedTextsGiveNoElement)
 	const std::vector<std::string> rejected = {
 	    "",
 	    "   ",
-	    "liver",                  // a bare word must be a content type
-	    "Meshes",                 // types are lower case
-	    "meshes #liver",          // no blanks inside an element
-	    "meshes,planes",          // a list is a Selector, not an element
+	    "liver",            // a bare word must be a content type
+	    "Meshes",           // types are lower case
+	    "meshes #liver",    // no blanks inside an element
+	    "meshes,planes",    // a list is a Selector, not an element
 	    "#",
 	    "@",
 	    ".",
-	    "#a#b",                   // one structure only
+	    "#a#b",    // one structure only
 	    "@a@b",
 	    "[a=b][c=d]",
 	    "[a~=b][c~=d]",
@@ -131,11 +130,11 @@ TEST(SelectorGrammar, RejectedTextsGiveNoElement)
 	    "#\"bad\\escape\"",
 	    "#a.b.",
 	    "**",
-	    ".x@k#s[n=v]images",      // the type comes first
+	    ".x@k#s[n=v]images",    // the type comes first
 	    "*meshes",
 	    "meshes*",
 	    "#li ver",
-	    "#caf\xc3\xa9",           // non-ASCII needs quotes
+	    "#caf\xc3\xa9",    // non-ASCII needs quotes
 	};
 	for (const std::string& text : rejected)
 		EXPECT_FALSE(SelectorElem::parse(text).has_value()) << "text: " << text;
@@ -167,7 +166,8 @@ TEST(SelectorGrammar, SelectorListsTakeCommasWithBlanksAndDropRepeats)
 	EXPECT_EQ(canonicalSelector("planes, meshes, planes"), "planes, meshes");
 	EXPECT_EQ(canonicalSelector(".b.a, .a.b"), ".a.b");
 
-	for (const char* text : {"", ",", "meshes,", ",meshes", "meshes,,planes", "meshes planes", "meshes;planes", "meshes | planes"})
+	for (const char* text :
+	     {"", ",", "meshes,", ",meshes", "meshes,,planes", "meshes planes", "meshes;planes", "meshes | planes"})
 		EXPECT_FALSE(Selector::parse(text).has_value()) << "text: " << text;
 
 	const Selector s = selector("keypoints#\"x, y\"@\"\", [a=b], *");

@@ -46,8 +46,7 @@ void decode(std::span<const std::uint8_t> bytes)
 		Orbitane::OrbFile::decode(bytes, "fuzz.orb");
 	}
 	catch (const std::runtime_error&)
-	{
-	}
+	{}
 }
 
 }

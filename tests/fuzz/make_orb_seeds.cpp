@@ -93,8 +93,8 @@ std::unique_ptr<AnatomyPlugin::ASCDisplayOptions> displayOptions()
 void writeSeed(const std::filesystem::path& dir, const std::string& name, const GenericASC& asc)
 {
 	const auto bytes = OrbFile::encode(asc);
-	std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-	                                                  static_cast<std::streamsize>(bytes.size()));
+	std::ofstream(dir / name, std::ios::binary)
+	    .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 }

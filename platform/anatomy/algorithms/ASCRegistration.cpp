@@ -92,10 +92,7 @@ std::vector<Eigen::Vector3d> worldVertices(const Mesh& mesh)
 /// A residual above this share of the fixed side's spread marks a fit that misses the shapes.
 constexpr double kPoorFitShare = 0.1;
 
-std::string formatNumber(double value)
-{
-	return fmt::format("{:.4g}", value);
-}
+std::string formatNumber(double value) { return fmt::format("{:.4g}", value); }
 
 /// The method that can follow what a poor fit of `method` left unexplained.
 std::string betterMethod(Method method)
@@ -114,8 +111,7 @@ Registration::RigidFitResult fitByMethod(Method method, const std::vector<Struct
 		case Method::PointsAndPlanes:
 			return Registration::fitRigidPointsAndPlanes(pairedKeypoints(pairs), pairedPlanes(pairs));
 		case Method::PointsRigidScaling: return Registration::fitSimilarity(pairedKeypoints(pairs));
-		case Method::RigidImages:
-		{
+		case Method::RigidImages: {
 			ImagePairs images = pairedImages(pairs);
 			if (images.fixed.empty())
 				return Registration::RigidFitResult::failure("no images with the same key in paired structures");
@@ -145,7 +141,7 @@ void ASCRegistration::compute()
 		return;
 	}
 	const bool done = registrationMethod.get() == RegistrationMethod::DeformableMeshRegistration ? computeDeformable()
-	                                                                                              : computeRigid();
+	                                                                                             : computeRigid();
 	if (done)
 		m_status = Success;
 }
@@ -177,12 +173,15 @@ void ASCRegistration::reportResidual(double rms, double spread)
 	residual.set(rms);
 	const Method method = registrationMethod.get();
 	const std::string unit = method == Method::RigidImages ? "in intensity" : "in world units";
-	Log::logIfAccepted(Log::Info, kLogCategory, [&] { return "Registration residual: " + formatNumber(rms) + " " + unit; });
+	Log::logIfAccepted(Log::Info, kLogCategory,
+	                   [&] { return "Registration residual: " + formatNumber(rms) + " " + unit; });
 	// a rigid or similarity motion leaves this much only where the shapes themselves differ
 	if (spread > 0.0 && rms > kPoorFitShare * spread)
 		Log::logIfAccepted(Log::Warning, kLogCategory, [&] {
-			return "Registration residual " + formatNumber(rms) + " exceeds a tenth of the spread of the fixed "
-			       "keypoints (" + formatNumber(spread) + "): " + betterMethod(method) + " may fit better";
+			return "Registration residual " + formatNumber(rms) +
+			       " exceeds a tenth of the spread of the fixed "
+			       "keypoints (" +
+			       formatNumber(spread) + "): " + betterMethod(method) + " may fit better";
 		});
 }
 

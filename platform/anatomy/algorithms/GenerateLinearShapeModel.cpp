@@ -22,10 +22,7 @@ const std::string kModelStructure = "Orbitane.ShapeModel";
 const std::string kMeanKey = "Orbitane.ShapeModel.Mean";
 const std::string kModeKey = "Orbitane.ShapeModel.Mode";
 
-void warn(const std::string& message)
-{
-	Log::logIfAccepted(Log::Warning, kLogCategory, message, __FILE__, __LINE__);
-}
+void warn(const std::string& message) { Log::logIfAccepted(Log::Warning, kLogCategory, message, __FILE__, __LINE__); }
 
 /// The .orb files of the directory, sorted. An entry whose kind cannot be told (a symbolic link
 /// that loops or leads nowhere) is skipped with a warning like a file that cannot be read.
@@ -167,7 +164,8 @@ void GenerateLinearShapeModel::compute()
 	std::optional<ShapeModel::PointSet> extracted = layout.extract(*m_meanShape, missing);
 	if (!extracted)
 	{
-		fail(InvalidInput, kLogCategory, kFailed + "the mean shape changed while the shapes were read: it lacks the " + missing);
+		fail(InvalidInput, kLogCategory,
+		     kFailed + "the mean shape changed while the shapes were read: it lacks the " + missing);
 		return;
 	}
 	ShapeModel::PointSet mean = std::move(*extracted);

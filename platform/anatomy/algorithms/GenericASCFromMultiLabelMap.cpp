@@ -119,10 +119,11 @@ std::vector<std::unique_ptr<GenericAnatomicalStructure>> buildStructures(const L
                                                                          const VoxelFrame& frame, int threads)
 {
 	std::vector<std::unique_ptr<GenericAnatomicalStructure>> structures(named.size());
-	std::vector<LabelMap::SurfaceScratch> scratch(static_cast<std::size_t>(LabelMap::workerCount(named.size(), threads)));
+	std::vector<LabelMap::SurfaceScratch> scratch(
+	    static_cast<std::size_t>(LabelMap::workerCount(named.size(), threads)));
 	LabelMap::runTasks(named.size(), threads, [&](std::size_t i, int worker) {
-		structures[i] = buildLabelStructure(gatherGroup(volume, named[i], frame, scratch[static_cast<std::size_t>(worker)]),
-		                                    frame);
+		structures[i] =
+		    buildLabelStructure(gatherGroup(volume, named[i], frame, scratch[static_cast<std::size_t>(worker)]), frame);
 	});
 	return structures;
 }
@@ -174,8 +175,8 @@ void GenericASCFromMultiLabelMap::compute()
 	{
 		const std::string name = structure->identifier();
 		if (!collection->addAnatomicalStructure(std::move(structure)))
-			Log::logIfAccepted(Log::Error, kLogCategory, "The collection refused the structure '" + name + "'", __FILE__,
-			                   __LINE__);
+			Log::logIfAccepted(Log::Error, kLogCategory, "The collection refused the structure '" + name + "'",
+			                   __FILE__, __LINE__);
 	}
 	if (created)
 		m_output.add(std::move(created));

@@ -88,10 +88,7 @@ Eigen::Vector3d VoxelFrame::toWorld(const Eigen::Vector3d& index) const
 	return (matrix * spacing.cwiseProduct(index).homogeneous()).head<3>();
 }
 
-bool VoxelFrame::mirrors() const
-{
-	return (matrix.topLeftCorner<3, 3>() * spacing.asDiagonal()).determinant() < 0;
-}
+bool VoxelFrame::mirrors() const { return (matrix.topLeftCorner<3, 3>() * spacing.asDiagonal()).determinant() < 0; }
 
 LabelMap::LabelStatistics mergeStatistics(const std::vector<LabelMap::LabelStatistics>& parts)
 {

@@ -2,8 +2,8 @@
 
 namespace Orbitane {
 
-std::vector<std::pair<AnatomicalStructure*, AnatomicalStructure*>> pairStructures(
-    AnatomicalStructureCollection& fixed, AnatomicalStructureCollection& moving)
+std::vector<std::pair<AnatomicalStructure*, AnatomicalStructure*>> pairStructures(AnatomicalStructureCollection& fixed,
+                                                                                  AnatomicalStructureCollection& moving)
 {
 	std::vector<std::pair<AnatomicalStructure*, AnatomicalStructure*>> pairs;
 	pairs.emplace_back(&fixed, &moving);

@@ -8,8 +8,8 @@
 namespace Orbitane {
 
 /// Structures of two collections with equal identifiers, the collections themselves first.
-std::vector<std::pair<AnatomicalStructure*, AnatomicalStructure*>> pairStructures(
-    AnatomicalStructureCollection& fixed, AnatomicalStructureCollection& moving);
+std::vector<std::pair<AnatomicalStructure*, AnatomicalStructure*>>
+pairStructures(AnatomicalStructureCollection& fixed, AnatomicalStructureCollection& moving);
 
 /// Entries of two stores whose keys are equal and whose values are valid, in key order.
 template <typename Store, typename F>

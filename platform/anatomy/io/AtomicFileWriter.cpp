@@ -27,10 +27,7 @@ namespace fs = std::filesystem;
 
 std::atomic<unsigned> g_tempCounter{0};
 
-std::string temporaryPrefix(const fs::path& target)
-{
-	return "." + target.filename().string() + ".tmp-";
-}
+std::string temporaryPrefix(const fs::path& target) { return "." + target.filename().string() + ".tmp-"; }
 
 /// A hidden name in the target's directory, so that the final rename never crosses file systems;
 /// it never ends in the target's extension, so that no reader takes it for data.
@@ -148,10 +145,7 @@ void AtomicFileWriter::refuseReadOnlyTarget() const
 namespace {
 
 /// Windows refuses to delete a file that a live writer holds open, as every writer does.
-void removeIfAbandoned(const std::string& path)
-{
-	DeleteFileA(path.c_str());
-}
+void removeIfAbandoned(const std::string& path) { DeleteFileA(path.c_str()); }
 
 }
 
@@ -160,7 +154,8 @@ void AtomicFileWriter::createTemporary()
 	for (unsigned attempt = 0; m_handle == -1; ++attempt)
 	{
 		m_tempPath = temporaryName(m_target, attempt);
-		HANDLE h = CreateFileA(m_tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+		HANDLE h =
+		    CreateFileA(m_tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 		if (h != INVALID_HANDLE_VALUE)
 			m_handle = reinterpret_cast<std::intptr_t>(h);
 		else if (GetLastError() != ERROR_FILE_EXISTS || attempt > 100)
@@ -208,7 +203,9 @@ namespace {
 /// Whether the name still leads to the open file, and not to one created since under the same name.
 bool isLinkedAs(int fd, const std::string& path)
 {
-	struct stat opened{}, named{};
+	struct stat opened
+	{
+	}, named{};
 	return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
 	       opened.st_ino == named.st_ino;
 }
@@ -218,7 +215,7 @@ bool isLinkedAs(int fd, const std::string& path)
 bool holdAsOwn(int fd, const std::string& path)
 {
 	if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-		return errno != EWOULDBLOCK; // a file system without locks: no one else can take it either
+		return errno != EWOULDBLOCK;    // a file system without locks: no one else can take it either
 	return isLinkedAs(fd, path);
 }
 
@@ -229,7 +226,8 @@ void removeIfAbandoned(const std::string& path)
 	const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
 		return;
-	struct stat info{};
+	struct stat info
+	{};
 	if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && isLinkedAs(fd, path))
 		::unlink(path.c_str());
 	::close(fd);
@@ -239,7 +237,8 @@ void removeIfAbandoned(const std::string& path)
 
 void AtomicFileWriter::createTemporary()
 {
-	struct stat existing{};
+	struct stat existing
+	{};
 	const bool replaces = ::stat(m_target.c_str(), &existing) == 0;
 	for (unsigned attempt = 0; m_handle == -1; ++attempt)
 	{

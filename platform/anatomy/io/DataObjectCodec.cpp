@@ -193,7 +193,8 @@ void writeIndexRows(PayloadWriter& w, const std::vector<IndexRow<N>>& rows)
 /// Rows of N indices (faces, edges), each refused unless it refers to one of the limit elements
 /// read before it.
 template <int N>
-std::vector<IndexRow<N>> readIndexRows(PayloadReader& r, std::size_t limit, const char* what, std::string_view countName)
+std::vector<IndexRow<N>> readIndexRows(PayloadReader& r, std::size_t limit, const char* what,
+                                       std::string_view countName)
 {
 	std::vector<IndexRow<N>> rows(elementCount(r, 4 * N, countName));
 	for (auto& row : rows)
@@ -212,10 +213,7 @@ std::vector<IndexRow<N>> readIndexRows(PayloadReader& r, std::size_t limit, cons
 
 }
 
-void writeModality(PayloadWriter& w, Modality m)
-{
-	w.i32(static_cast<std::int32_t>(m));
-}
+void writeModality(PayloadWriter& w, Modality m) { w.i32(static_cast<std::int32_t>(m)); }
 
 Modality readModality(PayloadReader& r)
 {

@@ -7,10 +7,7 @@
 
 namespace Orbitane {
 
-void PayloadWriter::f64(double v)
-{
-	u64(std::bit_cast<std::uint64_t>(v));
-}
+void PayloadWriter::f64(double v) { u64(std::bit_cast<std::uint64_t>(v)); }
 
 void PayloadWriter::count(std::size_t n)
 {
@@ -34,8 +31,7 @@ void PayloadWriter::matrix(const Eigen::Matrix4d& m)
 
 PayloadReader::PayloadReader(std::span<const std::uint8_t> bytes, std::uint64_t fileOffset, std::string chunkName)
     : m_bytes(bytes), m_fileOffset(fileOffset), m_chunkName(std::move(chunkName))
-{
-}
+{}
 
 void PayloadReader::failAt(std::string_view problem, std::uint64_t fileOffset) const
 {
@@ -62,30 +58,12 @@ std::uint64_t PayloadReader::little(int n, std::string_view what)
 	return v;
 }
 
-std::uint8_t PayloadReader::u8()
-{
-	return static_cast<std::uint8_t>(little(1, "a byte"));
-}
-std::uint16_t PayloadReader::u16()
-{
-	return static_cast<std::uint16_t>(little(2, "a 16-bit value"));
-}
-std::uint32_t PayloadReader::u32()
-{
-	return static_cast<std::uint32_t>(little(4, "a 32-bit value"));
-}
-std::uint64_t PayloadReader::u64()
-{
-	return little(8, "a 64-bit value");
-}
-std::int32_t PayloadReader::i32()
-{
-	return static_cast<std::int32_t>(u32());
-}
-double PayloadReader::f64()
-{
-	return std::bit_cast<double>(little(8, "a double"));
-}
+std::uint8_t PayloadReader::u8() { return static_cast<std::uint8_t>(little(1, "a byte")); }
+std::uint16_t PayloadReader::u16() { return static_cast<std::uint16_t>(little(2, "a 16-bit value")); }
+std::uint32_t PayloadReader::u32() { return static_cast<std::uint32_t>(little(4, "a 32-bit value")); }
+std::uint64_t PayloadReader::u64() { return little(8, "a 64-bit value"); }
+std::int32_t PayloadReader::i32() { return static_cast<std::int32_t>(u32()); }
+double PayloadReader::f64() { return std::bit_cast<double>(little(8, "a double")); }
 
 bool PayloadReader::boolean()
 {

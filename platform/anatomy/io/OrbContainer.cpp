@@ -14,15 +14,9 @@ namespace Orbitane {
 
 namespace {
 
-bool isTagChar(char c)
-{
-	return c >= 0x20 && c <= 0x7E;
-}
+bool isTagChar(char c) { return c >= 0x20 && c <= 0x7E; }
 
-std::string at(std::uint64_t offset)
-{
-	return " at offset " + std::to_string(offset);
-}
+std::string at(std::uint64_t offset) { return " at offset " + std::to_string(offset); }
 
 /// Opening a FIFO or a device would block or read without end, and a directory reads as nothing:
 /// only regular files are opened.
@@ -40,10 +34,7 @@ void checkRegularFile(const std::string& path)
 
 }
 
-std::string tagName(const ChunkTag& tag)
-{
-	return std::string(tag.begin(), tag.end());
-}
+std::string tagName(const ChunkTag& tag) { return std::string(tag.begin(), tag.end()); }
 
 void MemoryByteSource::read(std::uint64_t offset, std::span<std::uint8_t> out) const
 {
@@ -110,10 +101,7 @@ void OrbContainerWriter::finish()
 	writeChunk(OrbContainer::kEndTag, end.data());
 }
 
-OrbContainerReader::OrbContainerReader(const ByteSource& source) : m_source(source)
-{
-	readHeader();
-}
+OrbContainerReader::OrbContainerReader(const ByteSource& source) : m_source(source) { readHeader(); }
 
 void OrbContainerReader::readHeader()
 {
@@ -124,16 +112,15 @@ void OrbContainerReader::readHeader()
 	                h.begin()))
 		throw OrbFormatError("not an .orb file (wrong magic number)");
 	if (have < h.size())
-		throw OrbFormatError("truncated file header (" + std::to_string(have) + " of " +
-		                     std::to_string(h.size()) + " bytes)");
+		throw OrbFormatError("truncated file header (" + std::to_string(have) + " of " + std::to_string(h.size()) +
+		                     " bytes)");
 	if (crc32(std::span(h).first(12)) != readLittleEndian(std::span(h).subspan(12, 4)))
 		throw OrbFormatError("corrupted file header (CRC mismatch)");
 	m_major = static_cast<std::uint16_t>(readLittleEndian(std::span(h).subspan(8, 2)));
 	m_minor = static_cast<std::uint16_t>(readLittleEndian(std::span(h).subspan(10, 2)));
 	if (m_major != OrbContainer::kVersionMajor)
-		throw OrbFormatError("unsupported format version " + std::to_string(m_major) + "." +
-		                     std::to_string(m_minor) + " (this reader reads version " +
-		                     std::to_string(OrbContainer::kVersionMajor) + ".x)");
+		throw OrbFormatError("unsupported format version " + std::to_string(m_major) + "." + std::to_string(m_minor) +
+		                     " (this reader reads version " + std::to_string(OrbContainer::kVersionMajor) + ".x)");
 	m_pos = h.size();
 }
 

@@ -14,10 +14,7 @@ namespace Orbitane {
 /// Four ASCII characters naming a chunk.
 using ChunkTag = std::array<char, 4>;
 
-constexpr ChunkTag chunkTag(const char (&s)[5])
-{
-	return {s[0], s[1], s[2], s[3]};
-}
+constexpr ChunkTag chunkTag(const char (&s)[5]) { return {s[0], s[1], s[2], s[3]}; }
 std::string tagName(const ChunkTag& tag);
 
 /// Layout constants of the container; docs/orb-format.md describes them.
@@ -91,7 +88,7 @@ private:
 struct OrbChunk
 {
 	ChunkTag tag;
-	std::uint64_t offset;          // of the chunk's first byte in the file
+	std::uint64_t offset;    // of the chunk's first byte in the file
 	std::uint64_t payloadOffset;
 	std::vector<std::uint8_t> payload;
 };

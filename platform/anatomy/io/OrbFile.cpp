@@ -63,7 +63,8 @@ private:
 	void addStructure(const OrbChunk& chunk)
 	{
 		if (!m_collection)
-			throw OrbFormatError("structure chunk before the collection chunk at offset " + std::to_string(chunk.offset));
+			throw OrbFormatError("structure chunk before the collection chunk at offset " +
+			                     std::to_string(chunk.offset));
 		PayloadReader r = reader(chunk);
 		auto structure = OrbCollectionCodec::readStructure(r);
 		checkConsumed(r);
@@ -114,7 +115,8 @@ auto namingFile(const char* verb, const std::string& path, F&& f)
 
 }
 
-void write(const AnatomicalStructureCollection& collection, const std::function<void(std::span<const std::uint8_t>)>& sink)
+void write(const AnatomicalStructureCollection& collection,
+           const std::function<void(std::span<const std::uint8_t>)>& sink)
 {
 	OrbContainerWriter container(sink);
 	{
@@ -134,7 +136,8 @@ void write(const AnatomicalStructureCollection& collection, const std::function<
 std::vector<std::uint8_t> encode(const AnatomicalStructureCollection& collection)
 {
 	std::vector<std::uint8_t> bytes;
-	write(collection, [&](std::span<const std::uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
+	write(collection,
+	      [&](std::span<const std::uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
 	return bytes;
 }
 
@@ -142,7 +145,8 @@ void save(const Data& data, const std::string& path)
 {
 	auto collection = dynamic_cast<const AnatomicalStructureCollection*>(&data);
 	if (!collection)
-		throw std::runtime_error("Cannot write '" + path + "': only anatomical structure collections can be saved as .orb");
+		throw std::runtime_error("Cannot write '" + path +
+		                         "': only anatomical structure collections can be saved as .orb");
 	namingFile("Cannot write", path, [&] {
 		AtomicFileWriter file(path);
 		write(*collection, [&](std::span<const std::uint8_t> piece) { file.write(piece); });

@@ -14,7 +14,8 @@
 namespace Orbitane::OrbFile {
 
 /// Streams the collection as a complete file to sink, chunk by chunk.
-void write(const AnatomicalStructureCollection& collection, const std::function<void(std::span<const std::uint8_t>)>& sink);
+void write(const AnatomicalStructureCollection& collection,
+           const std::function<void(std::span<const std::uint8_t>)>& sink);
 std::vector<std::uint8_t> encode(const AnatomicalStructureCollection& collection);
 
 /// Replaces path atomically. Throws std::runtime_error "Cannot write '<path>': ..." for data that

@@ -74,16 +74,16 @@ Properties::Value readValue(PayloadReader& r, int depth)
 	const std::uint64_t at = r.offset();
 	switch (r.u8())
 	{
-	case Bool: return r.boolean();
-	case Int: return r.i32();
-	case Double: return r.f64();
-	case String: return r.string();
-	case Vector2: return r.vec<2>();
-	case Vector3: return r.vec<3>();
-	case Vector4: return r.vec<4>();
-	case Matrix4: return r.matrix();
-	case Nested: return NestedProperties(readAt(r, depth + 1));
-	default: r.failAt("unknown property type", at);
+		case Bool: return r.boolean();
+		case Int: return r.i32();
+		case Double: return r.f64();
+		case String: return r.string();
+		case Vector2: return r.vec<2>();
+		case Vector3: return r.vec<3>();
+		case Vector4: return r.vec<4>();
+		case Matrix4: return r.matrix();
+		case Nested: return NestedProperties(readAt(r, depth + 1));
+		default: r.failAt("unknown property type", at);
 	}
 }
 
@@ -95,7 +95,8 @@ Properties readAt(PayloadReader& r, int depth)
 	const std::uint64_t countAt = r.offset();
 	const std::size_t n = r.count(kMinEntryBytes, "property count");
 	if (n > kMaxEntries)
-		r.failAt("property count " + std::to_string(n) + " exceeds the limit of " + std::to_string(kMaxEntries), countAt);
+		r.failAt("property count " + std::to_string(n) + " exceeds the limit of " + std::to_string(kMaxEntries),
+		         countAt);
 	std::unordered_set<std::string> seen;
 	for (std::size_t i = 0; i < n; ++i)
 	{
@@ -110,14 +111,8 @@ Properties readAt(PayloadReader& r, int depth)
 
 }
 
-void write(PayloadWriter& w, const Properties& p)
-{
-	writeAt(w, p, 0);
-}
+void write(PayloadWriter& w, const Properties& p) { writeAt(w, p, 0); }
 
-Properties read(PayloadReader& r)
-{
-	return readAt(r, 0);
-}
+Properties read(PayloadReader& r) { return readAt(r, 0); }
 
 }

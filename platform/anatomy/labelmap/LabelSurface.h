@@ -25,18 +25,17 @@
 #include <map>
 #include <vector>
 
-namespace Orbitane::LabelMap
-{
-    // One mesh per non-zero label value present in the volume. threads = 0 uses all hardware threads.
-    template <LabelVoxel T>
-    std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeView<T>& volume, int threads = 0);
+namespace Orbitane::LabelMap {
+// One mesh per non-zero label value present in the volume. threads = 0 uses all hardware threads.
+template <LabelVoxel T>
+std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeView<T>& volume, int threads = 0);
 
-    // Only the listed labels; listed values that do not occur in the volume get no entry.
-    template <LabelVoxel T>
-    std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeView<T>& volume,
-                                                             const std::vector<std::int64_t>& labels, int threads = 0);
+// Only the listed labels; listed values that do not occur in the volume get no entry.
+template <LabelVoxel T>
+std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeView<T>& volume,
+                                                         const std::vector<std::int64_t>& labels, int threads = 0);
 
-    std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeRef& volume, int threads = 0);
-    std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeRef& volume,
-                                                             const std::vector<std::int64_t>& labels, int threads = 0);
+std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeRef& volume, int threads = 0);
+std::map<std::int64_t, SurfaceMesh> extractLabelSurfaces(const LabelVolumeRef& volume,
+                                                         const std::vector<std::int64_t>& labels, int threads = 0);
 }

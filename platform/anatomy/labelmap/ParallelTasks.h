@@ -7,28 +7,27 @@
 #include <cstddef>
 #include <functional>
 
-namespace Orbitane::LabelMap
+namespace Orbitane::LabelMap {
+// 0 means "all hardware threads"; the result is at least 1.
+int resolveThreadCount(int threads);
+
+// Number of chunks to cut `items` items into for `threads` threads (at least 1, at most items).
+std::size_t chunkCountFor(std::size_t items, int threads);
+
+// Half-open item range of chunk `chunk` out of `chunks` over `items` items.
+struct ChunkRange
 {
-    // 0 means "all hardware threads"; the result is at least 1.
-    int resolveThreadCount(int threads);
+	std::size_t begin;
+	std::size_t end;
+};
+ChunkRange chunkRange(std::size_t items, std::size_t chunks, std::size_t chunk);
 
-    // Number of chunks to cut `items` items into for `threads` threads (at least 1, at most items).
-    std::size_t chunkCountFor(std::size_t items, int threads);
+// Runs task(i, worker) for every i in [0, count) on up to `threads` threads, each index exactly
+// once; worker (0 .. threads-1) tells which thread runs it, so that tasks can reuse per-thread
+// scratch memory. The first exception thrown by a task is rethrown on the calling thread after
+// all threads have joined.
+void runTasks(std::size_t count, int threads, const std::function<void(std::size_t, int)>& task);
 
-    // Half-open item range of chunk `chunk` out of `chunks` over `items` items.
-    struct ChunkRange
-    {
-        std::size_t begin;
-        std::size_t end;
-    };
-    ChunkRange chunkRange(std::size_t items, std::size_t chunks, std::size_t chunk);
-
-    // Runs task(i, worker) for every i in [0, count) on up to `threads` threads, each index exactly
-    // once; worker (0 .. threads-1) tells which thread runs it, so that tasks can reuse per-thread
-    // scratch memory. The first exception thrown by a task is rethrown on the calling thread after
-    // all threads have joined.
-    void runTasks(std::size_t count, int threads, const std::function<void(std::size_t, int)>& task);
-
-    // How many workers runTasks will use for `count` tasks.
-    int workerCount(std::size_t count, int threads);
+// How many workers runTasks will use for `count` tasks.
+int workerCount(std::size_t count, int threads);
 }

@@ -17,32 +17,31 @@
 #include <array>
 #include <cstdint>
 
-namespace Orbitane::LabelMap
+namespace Orbitane::LabelMap {
+// Corner c of a cell lies at offset (c & 1, (c >> 1) & 1, (c >> 2) & 1) from the cell's lower corner.
+struct CubeEdge
 {
-    // Corner c of a cell lies at offset (c & 1, (c >> 1) & 1, (c >> 2) & 1) from the cell's lower corner.
-    struct CubeEdge
-    {
-        std::uint8_t corner;  // lower end
-        std::uint8_t axis;    // 0 = x, 1 = y, 2 = z
-    };
+	std::uint8_t corner;    // lower end
+	std::uint8_t axis;      // 0 = x, 1 = y, 2 = z
+};
 
-    struct SurfaceCase
-    {
-        static constexpr int maxCentres = 4;
-        static constexpr int maxTriangles = 12;
-        // Triangle corners < 12 name a cube edge (its midpoint), 12 + k names centre k.
-        static constexpr std::uint8_t firstCentreToken = 12;
+struct SurfaceCase
+{
+	static constexpr int maxCentres = 4;
+	static constexpr int maxTriangles = 12;
+	// Triangle corners < 12 name a cube edge (its midpoint), 12 + k names centre k.
+	static constexpr std::uint8_t firstCentreToken = 12;
 
-        std::uint16_t edgeMask = 0;  // bit e set when cube edge e is crossed
-        std::uint8_t edgeCount = 0;  // bits set in edgeMask
-        std::uint8_t centreCount = 0;
-        std::uint8_t triangleCount = 0;
-        std::array<std::array<float, 3>, maxCentres> centres{};  // offsets from the cell's lower corner
-        std::array<std::array<std::uint8_t, 3>, maxTriangles> triangles{};
-    };
+	std::uint16_t edgeMask = 0;    // bit e set when cube edge e is crossed
+	std::uint8_t edgeCount = 0;    // bits set in edgeMask
+	std::uint8_t centreCount = 0;
+	std::uint8_t triangleCount = 0;
+	std::array<std::array<float, 3>, maxCentres> centres{};    // offsets from the cell's lower corner
+	std::array<std::array<std::uint8_t, 3>, maxTriangles> triangles{};
+};
 
-    const std::array<CubeEdge, 12>& cubeEdges();
+const std::array<CubeEdge, 12>& cubeEdges();
 
-    // Indexed by the corner pattern: bit c set when corner c is inside the label.
-    const std::array<SurfaceCase, 256>& surfaceCases();
+// Indexed by the corner pattern: bit c set when corner c is inside the label.
+const std::array<SurfaceCase, 256>& surfaceCases();
 }

@@ -25,11 +25,14 @@ struct Volume
 
 	size_t index(int x, int y, int z) const
 	{
-		return static_cast<size_t>(x) + static_cast<size_t>(dims(0)) * (static_cast<size_t>(y) + static_cast<size_t>(dims(1)) * static_cast<size_t>(z));
+		return static_cast<size_t>(x) +
+		       static_cast<size_t>(dims(0)) *
+		           (static_cast<size_t>(y) + static_cast<size_t>(dims(1)) * static_cast<size_t>(z));
 	}
 	Eigen::Vector3d world(int x, int y, int z) const
 	{
-		return matrix.topLeftCorner<3, 3>() * spacing.cwiseProduct(Eigen::Vector3d(x, y, z)) + matrix.topRightCorner<3, 1>();
+		return matrix.topLeftCorner<3, 3>() * spacing.cwiseProduct(Eigen::Vector3d(x, y, z)) +
+		       matrix.topRightCorner<3, 1>();
 	}
 	// index = worldToIndex.linear · world + worldToIndex.offset
 	Eigen::Matrix3d indexLinear() const
@@ -39,10 +42,7 @@ struct Volume
 	Eigen::Vector3d indexOffset() const { return -indexLinear() * matrix.topRightCorner<3, 1>(); }
 };
 
-std::string describe(const char* side, size_t i)
-{
-	return std::string(side) + " image " + std::to_string(i + 1);
-}
+std::string describe(const char* side, size_t i) { return std::string(side) + " image " + std::to_string(i + 1); }
 
 std::string checkView(const ImageView& view)
 {
@@ -196,7 +196,7 @@ struct PairLevel
 	Eigen::Vector3d movingIndexOffset;
 	std::vector<Eigen::Vector3d> points;
 	std::vector<float> values;
-	double weight = 1.0;  // makes pairs of different intensity range and size count alike
+	double weight = 1.0;    // makes pairs of different intensity range and size count alike
 };
 
 struct Evaluation
@@ -218,7 +218,8 @@ void accumulate(const PairLevel& pair, const Motion& m, const Eigen::Vector3d& c
 	for (size_t i = 0; i < pair.points.size(); ++i)
 	{
 		const Eigen::Vector3d y = m.rotation * pair.points[i] + m.translation;
-		const double r = sampleTrilinear(pair.moving, pair.movingIndexLinear * y + pair.movingIndexOffset, gIndex) - pair.values[i];
+		const double r =
+		    sampleTrilinear(pair.moving, pair.movingIndexLinear * y + pair.movingIndexOffset, gIndex) - pair.values[i];
 		cost += r * r;
 		if (r == 0.0 && gIndex.isZero())
 			continue;
@@ -334,7 +335,8 @@ std::vector<Motion> startingMotions(const Moments& fixed, const Moments& moving)
 
 long strideFor(const Volume& v, long maxSamples)
 {
-	const double ratio = static_cast<double>(v.dims.cast<long>().prod()) / static_cast<double>(std::max(1L, maxSamples));
+	const double ratio =
+	    static_cast<double>(v.dims.cast<long>().prod()) / static_cast<double>(std::max(1L, maxSamples));
 	return std::max(1L, static_cast<long>(std::ceil(std::cbrt(ratio))));
 }
 
@@ -362,7 +364,7 @@ PairLevel makePairLevel(const Volume& fixedRaw, const Volume& movingRaw, long ma
 	return p;
 }
 
-using Pyramid = std::vector<Volume>;  // finest first
+using Pyramid = std::vector<Volume>;    // finest first
 
 int levelsPossible(const Volume& finest, int maxLevels)
 {
@@ -434,7 +436,8 @@ std::vector<PairLevel> pairsAtLevel(const Inputs& in, int level, long maxSamples
 {
 	std::vector<PairLevel> pairs;
 	for (size_t i = 0; i < in.fixed.size(); ++i)
-		pairs.push_back(makePairLevel(in.fixed[i][static_cast<size_t>(level)], in.moving[i][static_cast<size_t>(level)], maxSamples));
+		pairs.push_back(makePairLevel(in.fixed[i][static_cast<size_t>(level)], in.moving[i][static_cast<size_t>(level)],
+		                              maxSamples));
 	return pairs;
 }
 
@@ -446,7 +449,7 @@ Eigen::Matrix4d toMatrix(const Motion& m)
 	return g;
 }
 
-}  // namespace
+}    // namespace
 
 RigidFitResult registerRigidImages(const std::vector<ImageView>& fixed, const std::vector<ImageView>& moving,
                                    const ImageRegistrationOptions& options)
@@ -477,7 +480,7 @@ RigidFitResult registerRigidImages(const std::vector<ImageView>& fixed, const st
 	const std::vector<Motion> starts = startingMotions(fixedMoments, movingMoments);
 	const int iterations = std::max(1, options.iterationsPerLevel);
 	const double budget = static_cast<double>(iterations) *
-		static_cast<double>(static_cast<int>(starts.size()) * (coarsest - selection + 1) + selection);
+	                      static_cast<double>(static_cast<int>(starts.size()) * (coarsest - selection + 1) + selection);
 	double done = 0.0;
 	const std::function<void()> tick = [&] {
 		done += 1.0;
@@ -513,4 +516,4 @@ RigidFitResult registerRigidImages(const std::vector<ImageView>& fixed, const st
 	return result;
 }
 
-}  // namespace Orbitane::Registration
+}    // namespace Orbitane::Registration

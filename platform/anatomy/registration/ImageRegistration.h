@@ -38,8 +38,7 @@ struct ImageRegistrationOptions
 /// pairs contribute to one motion. The result maps moving world coordinates onto fixed ones.
 /// Initialised from intensity centroids and principal axes, refined by minimising the sum of
 /// squared intensity differences coarse to fine.
-RigidFitResult registerRigidImages(const std::vector<ImageView>& fixed,
-                                   const std::vector<ImageView>& moving,
+RigidFitResult registerRigidImages(const std::vector<ImageView>& fixed, const std::vector<ImageView>& moving,
                                    const ImageRegistrationOptions& options = {});
 
-}  // namespace Orbitane::Registration
+}    // namespace Orbitane::Registration

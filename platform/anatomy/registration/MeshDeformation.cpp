@@ -34,7 +34,7 @@ Eigen::Vector3d closestOnDegenerateTriangle(const Eigen::Vector3d& p, const Eige
 	return best;
 }
 
-}  // namespace
+}    // namespace
 
 // Classifies p against the Voronoi regions of the triangle's vertices, edges and face, testing the
 // cheap vertex regions first.
@@ -76,8 +76,8 @@ struct TriangleSurface::Tree
 	struct Node
 	{
 		Eigen::AlignedBox3d box;
-		int left = -1, right = -1;  // children, or -1 for a leaf
-		int first = 0, count = 0;   // range of `order` covered by a leaf
+		int left = -1, right = -1;    // children, or -1 for a leaf
+		int first = 0, count = 0;     // range of `order` covered by a leaf
 	};
 
 	Vertices vertices;
@@ -98,7 +98,9 @@ struct TriangleSurface::Tree
 	Eigen::Vector3d centre(int f) const
 	{
 		const auto& t = faces[static_cast<size_t>(f)];
-		return (vertices[static_cast<size_t>(t(0))] + vertices[static_cast<size_t>(t(1))] + vertices[static_cast<size_t>(t(2))]) / 3.0;
+		return (vertices[static_cast<size_t>(t(0))] + vertices[static_cast<size_t>(t(1))] +
+		        vertices[static_cast<size_t>(t(2))]) /
+		       3.0;
 	}
 
 	// Splits at the median along the longest axis, so the depth stays logarithmic for any input.
@@ -134,8 +136,9 @@ struct TriangleSurface::Tree
 		{
 			const int f = order[static_cast<size_t>(i)];
 			const auto& t = faces[static_cast<size_t>(f)];
-			const Eigen::Vector3d c = closestPointOnTriangle(q, vertices[static_cast<size_t>(t(0))],
-			                                                 vertices[static_cast<size_t>(t(1))], vertices[static_cast<size_t>(t(2))]);
+			const Eigen::Vector3d c =
+			    closestPointOnTriangle(q, vertices[static_cast<size_t>(t(0))], vertices[static_cast<size_t>(t(1))],
+			                           vertices[static_cast<size_t>(t(2))]);
 			const double d2 = (c - q).squaredNorm();
 			if (d2 < best2)
 			{
@@ -189,7 +192,7 @@ std::string checkMesh(const Vertices& vertices, const Faces& faces)
 	return {};
 }
 
-}  // namespace
+}    // namespace
 
 TriangleSurface::TriangleSurface(Vertices vertices, const Faces& faces) : m_tree(std::make_unique<Tree>())
 {
@@ -209,10 +212,7 @@ TriangleSurface::~TriangleSurface() = default;
 TriangleSurface::TriangleSurface(TriangleSurface&&) noexcept = default;
 TriangleSurface& TriangleSurface::operator=(TriangleSurface&&) noexcept = default;
 
-SurfacePoint TriangleSurface::closestPoint(const Eigen::Vector3d& query) const
-{
-	return m_tree->query(query);
-}
+SurfacePoint TriangleSurface::closestPoint(const Eigen::Vector3d& query) const { return m_tree->query(query); }
 
 double meanSurfaceDistance(const Vertices& points, const TriangleSurface& surface)
 {
@@ -270,7 +270,7 @@ SparseMatrix identity(Eigen::Index n)
 	return i;
 }
 
-}  // namespace
+}    // namespace
 
 MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces& fixedFaces,
                                      const Vertices& movingVertices, const Faces& movingFaces,
@@ -308,9 +308,10 @@ MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces&
 	{
 		// Stiff at first, so the mesh moves nearly as a whole; supple at the end, for the detail.
 		const double t = iterations > 1 ? static_cast<double>(it) / (iterations - 1) : 1.0;
-		const double stiffness = options.initialStiffness > 0.0 && options.finalStiffness > 0.0
-			? options.initialStiffness * std::pow(options.finalStiffness / options.initialStiffness, t)
-			: options.initialStiffness + t * (options.finalStiffness - options.initialStiffness);
+		const double stiffness =
+		    options.initialStiffness > 0.0 && options.finalStiffness > 0.0
+		        ? options.initialStiffness * std::pow(options.finalStiffness / options.initialStiffness, t)
+		        : options.initialStiffness + t * (options.finalStiffness - options.initialStiffness);
 		Eigen::MatrixX3d target = displacement;
 		for (Eigen::Index i = 0; i < n; ++i)
 		{
@@ -333,4 +334,4 @@ MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces&
 	return result;
 }
 
-}  // namespace Orbitane::Registration
+}    // namespace Orbitane::Registration

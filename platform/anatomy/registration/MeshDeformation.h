@@ -59,7 +59,7 @@ struct MeshDeformationResult
 {
 	bool ok = false;
 	std::string reason;
-	Vertices vertices;  // the moving vertices after deformation, in their original order
+	Vertices vertices;    // the moving vertices after deformation, in their original order
 };
 
 /// Moves the moving mesh's vertices onto the fixed surface by a smooth displacement field
@@ -69,4 +69,4 @@ MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces&
                                      const Vertices& movingVertices, const Faces& movingFaces,
                                      const MeshDeformationOptions& options = {});
 
-}  // namespace Orbitane::Registration
+}    // namespace Orbitane::Registration

@@ -18,7 +18,7 @@ struct Rotation
 {
 	Eigen::Matrix3d matrix;
 	Eigen::Vector3d singularValues;
-	double traceDS = 0.0;  // trace(D·S) of the Umeyama scale estimate
+	double traceDS = 0.0;    // trace(D·S) of the Umeyama scale estimate
 };
 
 // The proper rotation R maximising trace(Rᵀ·H) for H = Σ fixed·movingᵀ; a reflection is never
@@ -49,10 +49,7 @@ Eigen::Matrix4d compose(const Eigen::Matrix3d& linear, const Eigen::Vector3d& tr
 	return m;
 }
 
-bool validWeight(double w)
-{
-	return std::isfinite(w) && w >= 0.0;
-}
+bool validWeight(double w) { return std::isfinite(w) && w >= 0.0; }
 
 std::string checkPoints(const std::vector<PointCorrespondence>& points)
 {
@@ -125,8 +122,8 @@ Centroids centroids(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixe
 	return c;
 }
 
-Eigen::Matrix3d crossCovariance(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixed,
-                                const Eigen::VectorXd& w, const Centroids& c)
+Eigen::Matrix3d crossCovariance(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixed, const Eigen::VectorXd& w,
+                                const Centroids& c)
 {
 	return (fixed.colwise() - c.fixed) * w.asDiagonal() * (moving.colwise() - c.moving).transpose();
 }
@@ -182,12 +179,9 @@ double residualRms(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixed
 	return weight > 0.0 ? std::sqrt(sum / weight) : 0.0;
 }
 
-Eigen::Index positiveCount(const Eigen::VectorXd& w)
-{
-	return (w.array() > 0.0).count();
-}
+Eigen::Index positiveCount(const Eigen::VectorXd& w) { return (w.array() > 0.0).count(); }
 
-}  // namespace
+}    // namespace
 
 RigidFitResult RigidFitResult::failure(std::string why)
 {
@@ -271,16 +265,16 @@ RigidFitResult fitRigidPointsAndPlanes(const std::vector<PointCorrespondence>& p
 	const Rotation rot = rotationFromCovariance(h);
 	if (!rotationDetermined(rot.singularValues))
 		return RigidFitResult::failure(
-			unitPlanes.empty()
-				? "keypoints are collinear or coincide, so the rotation is not determined"
-				: "the rotation is not determined: keypoints are collinear and the plane normals do not fix the "
-				  "remaining axis");
+		    unitPlanes.empty()
+		        ? "keypoints are collinear or coincide, so the rotation is not determined"
+		        : "the rotation is not determined: keypoints are collinear and the plane normals do not fix the "
+		          "remaining axis");
 
 	Eigen::Vector3d t;
 	if (!solveTranslation(moving, fixed, weights, unitPlanes, rot.matrix, t))
 		return RigidFitResult::failure(
-			"the translation is not determined: without keypoints the plane normals must span all three "
-			"directions");
+		    "the translation is not determined: without keypoints the plane normals must span all three "
+		    "directions");
 
 	RigidFitResult result;
 	result.ok = true;
@@ -290,4 +284,4 @@ RigidFitResult fitRigidPointsAndPlanes(const std::vector<PointCorrespondence>& p
 	return result;
 }
 
-}  // namespace Orbitane::Registration
+}    // namespace Orbitane::Registration

@@ -48,12 +48,10 @@ RigidFitResult fitSimilarity(const std::vector<PointCorrespondence>& points);
 
 /// Weighted least-squares rigid or similarity fit of `moving` onto `fixed` (points as columns of
 /// equal count). Points of weight zero are carried along but do not influence the fit.
-RigidFitResult fitPointSets(const Eigen::Matrix3Xd& moving,
-                            const Eigen::Matrix3Xd& fixed,
-                            const Eigen::VectorXd& weights,
-                            bool withScale);
+RigidFitResult fitPointSets(const Eigen::Matrix3Xd& moving, const Eigen::Matrix3Xd& fixed,
+                            const Eigen::VectorXd& weights, bool withScale);
 
 /// Applies a 4x4 affine transform to points given as columns.
 Eigen::Matrix3Xd transformPoints(const Eigen::Matrix4d& transform, const Eigen::Matrix3Xd& points);
 
-}  // namespace Orbitane::Registration
+}    // namespace Orbitane::Registration

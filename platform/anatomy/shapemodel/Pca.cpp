@@ -24,7 +24,8 @@ void report(const PcaOptions& options, double fraction)
 // (centring always makes one): they are not modes.
 double noiseFloor(double largestSquared, Eigen::Index shapes)
 {
-	return largestSquared * 64.0 * std::numeric_limits<double>::epsilon() * static_cast<double>(std::max<Eigen::Index>(shapes, 1));
+	return largestSquared * 64.0 * std::numeric_limits<double>::epsilon() *
+	       static_cast<double>(std::max<Eigen::Index>(shapes, 1));
 }
 
 // Fixes each mode's sign (largest component positive) so that models of the same data agree
@@ -69,7 +70,7 @@ void viaGram(Eigen::MatrixXd& centred, const PcaOptions& options, PcaModel& mode
 	Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(n, n);
 	gram.selfadjointView<Eigen::Lower>().rankUpdate(centred.transpose());
 	report(options, 0.4);
-	const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(gram);  // reads the lower triangle only
+	const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(gram);    // reads the lower triangle only
 	if (eig.info() != Eigen::Success)
 		throw std::runtime_error("the eigen-decomposition of the shapes' Gram matrix did not converge");
 	report(options, 0.45);
@@ -102,7 +103,7 @@ void viaSvd(const Eigen::MatrixXd& centred, PcaModel& model)
 	model.variances = squared.head(k) / static_cast<double>(std::max<Eigen::Index>(n - 1, 1));
 }
 
-}  // namespace
+}    // namespace
 
 Eigen::VectorXd PcaModel::reconstruct(const Eigen::VectorXd& coefficients) const
 {
@@ -156,4 +157,4 @@ Eigen::MatrixXd stackShapes(const std::vector<PointSet>& shapes)
 	return out;
 }
 
-}  // namespace Orbitane::ShapeModel
+}    // namespace Orbitane::ShapeModel

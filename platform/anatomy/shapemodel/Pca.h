@@ -52,4 +52,4 @@ PcaModel computePca(Eigen::MatrixXd shapes, const PcaOptions& options = {});
 /// Throws std::invalid_argument when the sets differ in point count.
 Eigen::MatrixXd stackShapes(const std::vector<PointSet>& shapes);
 
-}  // namespace Orbitane::ShapeModel
+}    // namespace Orbitane::ShapeModel

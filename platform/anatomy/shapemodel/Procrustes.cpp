@@ -53,8 +53,8 @@ PointSet inReferenceFrame(const PointSet& average, const PointSet& reference, co
 }
 
 // Names the shape in the message, since a whole training set is aligned in one call.
-Eigen::Matrix4d alignShape(const std::vector<PointSet>& shapes, size_t i, const PointSet& mean, const Eigen::VectorXd& w,
-                           bool withScale)
+Eigen::Matrix4d alignShape(const std::vector<PointSet>& shapes, size_t i, const PointSet& mean,
+                           const Eigen::VectorXd& w, bool withScale)
 {
 	try
 	{
@@ -66,7 +66,7 @@ Eigen::Matrix4d alignShape(const std::vector<PointSet>& shapes, size_t i, const 
 	}
 }
 
-}  // namespace
+}    // namespace
 
 PointSet transformed(const Eigen::Matrix4d& transform, const PointSet& points)
 {
@@ -101,7 +101,7 @@ GeneralisedProcrustesResult generalisedProcrustes(const std::vector<PointSet>& s
 	result.transforms.assign(n, Eigen::Matrix4d::Identity());
 	result.aligned.assign(n, PointSet());
 	PointSet sum = PointSet::Zero(3, initialMean.cols());
-	size_t alignedSoFar = 0;  // shapes aligned at least once; only they enter the mean
+	size_t alignedSoFar = 0;    // shapes aligned at least once; only they enter the mean
 	for (int pass = 0; pass < maxPasses && !result.converged; ++pass)
 	{
 		const PointSet meanBefore = result.mean;
@@ -130,4 +130,4 @@ GeneralisedProcrustesResult generalisedProcrustes(const std::vector<PointSet>& s
 	return result;
 }
 
-}  // namespace Orbitane::ShapeModel
+}    // namespace Orbitane::ShapeModel

@@ -14,8 +14,8 @@ using PointSet = Eigen::Matrix3Xd;
 /// `target`, as a 4x4 matrix. Points are paired by column; `weights` (one per point, empty for
 /// all ones) select the points that drive the fit, points of weight zero are only carried along.
 /// Throws std::invalid_argument naming the cause when the fit is not determined.
-Eigen::Matrix4d alignProcrustes(const PointSet& source, const PointSet& target,
-                                const Eigen::VectorXd& weights = {}, bool withScale = false);
+Eigen::Matrix4d alignProcrustes(const PointSet& source, const PointSet& target, const Eigen::VectorXd& weights = {},
+                                bool withScale = false);
 
 /// `points` moved by a 4x4 affine transform.
 PointSet transformed(const Eigen::Matrix4d& transform, const PointSet& points);
@@ -36,8 +36,8 @@ struct GeneralisedProcrustesOptions
 struct GeneralisedProcrustesResult
 {
 	PointSet mean;
-	std::vector<Eigen::Matrix4d> transforms;  // shape i → mean frame
-	std::vector<PointSet> aligned;            // shape i in the mean frame
+	std::vector<Eigen::Matrix4d> transforms;    // shape i → mean frame
+	std::vector<PointSet> aligned;              // shape i in the mean frame
 	int passes = 0;
 	bool converged = false;
 };
@@ -51,4 +51,4 @@ GeneralisedProcrustesResult generalisedProcrustes(const std::vector<PointSet>& s
                                                   const Eigen::VectorXd& weights = {},
                                                   const GeneralisedProcrustesOptions& options = {});
 
-}  // namespace Orbitane::ShapeModel
+}    // namespace Orbitane::ShapeModel

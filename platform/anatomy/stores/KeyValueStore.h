@@ -67,16 +67,8 @@ public:
 		/// Recomputes the local copy unless the attribute "synchronization" is false.
 		void updateLocal();
 
-		const Local& localValue() const
-			requires(!isObjectStore)
-		{
-			return m_local;
-		}
-		const Eigen::Matrix4d& localMatrix() const
-			requires(isObjectStore)
-		{
-			return m_local;
-		}
+		const Local& localValue() const requires(!isObjectStore) { return m_local; }
+		const Eigen::Matrix4d& localMatrix() const requires(isObjectStore) { return m_local; }
 		bool isInitialized() const { return m_initialized; }
 		/// For file readers and writers, which copy entries whole: the attributes without the
 		/// invalid-value log, and the local copy of an entry that does not follow its value.

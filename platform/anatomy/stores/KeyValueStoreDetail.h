@@ -17,10 +17,7 @@ inline const std::string logCategory = "AnatomyPlugin.KeyValueStore";
 
 /// Every message of a store is a warning of its category; a message the log would not take is
 /// not even written out.
-inline void log(const char* message)
-{
-	Log::logIfAccepted(Log::Warning, logCategory, message);
-}
+inline void log(const char* message) { Log::logIfAccepted(Log::Warning, logCategory, message); }
 
 /// An independent copy of a stored object: image sets through their clone with empty options
 /// (which may yield nothing), the other kinds through their copy constructor.

@@ -8,14 +8,10 @@
 
 namespace Orbitane {
 
-AnatomicalStructure::AnatomicalStructure()
-{
-	attachStores();
-}
+AnatomicalStructure::AnatomicalStructure() { attachStores(); }
 
 AnatomicalStructure::AnatomicalStructure(const AnatomicalStructure& other)
-    : is2D(other.is2D)
-    , m_matrixToWorld(other.m_matrixToWorld)
+    : is2D(other.is2D), m_matrixToWorld(other.m_matrixToWorld)
 {
 	attachStores();
 	keypoints.assignFrom(other.keypoints);

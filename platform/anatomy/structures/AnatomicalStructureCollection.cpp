@@ -24,8 +24,8 @@ AnatomicalStructure* AnatomicalStructureCollection::anatomicalStructureByIdentif
 	return nullptr;
 }
 
-const AnatomicalStructure* AnatomicalStructureCollection::anatomicalStructureByIdentifier(
-    const std::string& identifier) const
+const AnatomicalStructure*
+AnatomicalStructureCollection::anatomicalStructureByIdentifier(const std::string& identifier) const
 {
 	return const_cast<AnatomicalStructureCollection*>(this)->anatomicalStructureByIdentifier(identifier);
 }

@@ -2,28 +2,22 @@
 
 namespace Orbitane {
 
-AnatomicalStructureWrapper::AnatomicalStructureWrapper(AnatomicalStructure* structure)
-    : m_structure(structure)
+AnatomicalStructureWrapper::AnatomicalStructureWrapper(AnatomicalStructure* structure) : m_structure(structure)
 {
 	if (structure)
 		m_life = structure->lifeWatch();
 }
 
 AnatomicalStructureWrapper::AnatomicalStructureWrapper(std::unique_ptr<AnatomicalStructure> structure)
-    : m_owned(std::move(structure))
-    , m_structure(m_owned.get())
+    : m_owned(std::move(structure)), m_structure(m_owned.get())
 {
 	if (m_structure)
 		m_life = m_structure->lifeWatch();
 }
 
 AnatomicalStructureWrapper::AnatomicalStructureWrapper(const AnatomicalStructureWrapper& other)
-    : SignalReceiver()
-    , Utils::NotCopyable()
-    , m_structure(other.m_structure)
-    , m_life(other.m_life)
-{
-}
+    : SignalReceiver(), Utils::NotCopyable(), m_structure(other.m_structure), m_life(other.m_life)
+{}
 
 AnatomicalStructureWrapper::~AnatomicalStructureWrapper() = default;
 

@@ -6,10 +6,7 @@
 
 namespace Orbitane {
 
-GenericASC::GenericASC(bool twoDimensional)
-{
-	is2D = twoDimensional;
-}
+GenericASC::GenericASC(bool twoDimensional) { is2D = twoDimensional; }
 
 GenericASC::GenericASC(const GenericASC& other) : AnatomicalStructureCollection(other)
 {
@@ -41,20 +38,14 @@ std::unique_ptr<AnatomicalStructure> GenericASC::takeAnatomicalStructure(const A
 	return taken;
 }
 
-std::unique_ptr<GenericASC> GenericASC::clone() const
-{
-	return std::unique_ptr<GenericASC>(new GenericASC(*this));
-}
+std::unique_ptr<GenericASC> GenericASC::clone() const { return std::unique_ptr<GenericASC>(new GenericASC(*this)); }
 
 std::string GenericASC::describe() const
 {
 	return fmt::format("GenericASC '{}' with {} anatomical structures", name(), numAnatomicalStructures());
 }
 
-std::unique_ptr<AnatomicalStructure> GenericASC::cloneImpl() const
-{
-	return clone();
-}
+std::unique_ptr<AnatomicalStructure> GenericASC::cloneImpl() const { return clone(); }
 
 AnatomicalStructure* GenericASC::structureAt(int index) const
 {

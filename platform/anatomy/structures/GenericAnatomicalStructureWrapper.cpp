@@ -4,13 +4,11 @@ namespace Orbitane {
 
 GenericAnatomicalStructureWrapper::GenericAnatomicalStructureWrapper()
     : AnatomicalStructureWrapper(std::make_unique<GenericAnatomicalStructure>())
-{
-}
+{}
 
 GenericAnatomicalStructureWrapper::GenericAnatomicalStructureWrapper(const std::string& identifier)
     : AnatomicalStructureWrapper(std::make_unique<GenericAnatomicalStructure>(identifier))
-{
-}
+{}
 
 // the constructors above are the only way in, so the structure is always a generic one
 const GenericAnatomicalStructure* GenericAnatomicalStructureWrapper::operator->() const

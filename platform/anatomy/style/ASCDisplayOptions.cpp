@@ -20,10 +20,7 @@ ASCDisplayOptions::ASCDisplayOptions(const ASCDisplayOptions& other)
 		watch(sheet);
 }
 
-ASCDisplayOptions::~ASCDisplayOptions()
-{
-	anyDestroyed().emitSignal(*this);
-}
+ASCDisplayOptions::~ASCDisplayOptions() { anyDestroyed().emitSignal(*this); }
 
 Signal<const ASCDisplayOptions&>& ASCDisplayOptions::anyDestroyed()
 {

@@ -7,10 +7,7 @@
 
 namespace Orbitane::AnatomyPlugin {
 
-Selector::Selector(SelectorElem elem)
-{
-	append(std::move(elem));
-}
+Selector::Selector(SelectorElem elem) { append(std::move(elem)); }
 
 Selector::Selector(std::vector<SelectorElem> elems)
 {
@@ -64,9 +61,6 @@ Selector Selector::operator||(const SelectorElem& elem) const
 	return result;
 }
 
-Selector operator||(const SelectorElem& a, const SelectorElem& b)
-{
-	return Selector(std::vector<SelectorElem>{a, b});
-}
+Selector operator||(const SelectorElem& a, const SelectorElem& b) { return Selector(std::vector<SelectorElem>{a, b}); }
 
 }

@@ -18,7 +18,10 @@ struct ElemBuilder
 	std::optional<SelectorElem::AttributeTest> hasWord;
 	std::set<std::string> classes;
 
-	SelectorElem build() { return {type, std::move(structure), std::move(key), std::move(equals), std::move(hasWord), std::move(classes)}; }
+	SelectorElem build()
+	{
+		return {type, std::move(structure), std::move(key), std::move(equals), std::move(hasWord), std::move(classes)};
+	}
 };
 
 bool setOnce(std::optional<std::string>& slot, std::optional<std::string> value)
@@ -100,10 +103,7 @@ Head readHead(Text text, std::size_t& pos, ElemBuilder& b)
 	return b.type ? Head::Present : Head::Invalid;
 }
 
-bool isCriterionStart(char c)
-{
-	return c == '#' || c == '@' || c == '[' || c == '.';
-}
+bool isCriterionStart(char c) { return c == '#' || c == '@' || c == '[' || c == '.'; }
 
 }
 
@@ -116,8 +116,7 @@ SelectorElem::SelectorElem(std::optional<ContentType> type, std::optional<std::s
       m_attributeEquals(std::move(attributeEquals)),
       m_attributeHasWord(std::move(attributeHasWord)),
       m_classes(std::move(classes))
-{
-}
+{}
 
 std::optional<SelectorElem> SelectorElem::parseAt(std::string_view text, std::size_t& pos)
 {

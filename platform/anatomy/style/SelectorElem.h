@@ -44,9 +44,9 @@ public:
 
 	/// All criteria absent: matches everything.
 	SelectorElem() = default;
-	SelectorElem(std::optional<ContentType> type, std::optional<std::string> structure,
-	             std::optional<std::string> key, std::optional<AttributeTest> attributeEquals,
-	             std::optional<AttributeTest> attributeHasWord, std::set<std::string> classes);
+	SelectorElem(std::optional<ContentType> type, std::optional<std::string> structure, std::optional<std::string> key,
+	             std::optional<AttributeTest> attributeEquals, std::optional<AttributeTest> attributeHasWord,
+	             std::set<std::string> classes);
 
 	static std::optional<SelectorElem> parse(const std::string& text);
 	/// Reads one element at pos (no blanks skipped) and moves pos past it; empty on bad text.

@@ -63,7 +63,8 @@ bool SelectorElem::matches(const StyleTarget& target) const
 	if (m_classes.empty())
 		return true;
 	auto classes = attributeText(target, "class");
-	return classes && std::all_of(m_classes.begin(), m_classes.end(), [&](const std::string& c) { return hasWord(*classes, c); });
+	return classes &&
+	       std::all_of(m_classes.begin(), m_classes.end(), [&](const std::string& c) { return hasWord(*classes, c); });
 }
 
 }

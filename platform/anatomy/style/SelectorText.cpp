@@ -6,15 +6,9 @@ namespace Orbitane::AnatomyPlugin::SelectorText {
 
 namespace {
 
-bool isAsciiAlnum(char c)
-{
-	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
-bool isBlank(char c)
-{
-	return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 std::optional<std::string> readQuoted(std::string_view text, std::size_t& pos)
 {
@@ -41,10 +35,7 @@ std::optional<std::string> readQuoted(std::string_view text, std::size_t& pos)
 
 }
 
-bool isWordChar(char c)
-{
-	return isAsciiAlnum(c) || c == '_' || c == '-';
-}
+bool isWordChar(char c) { return isAsciiAlnum(c) || c == '_' || c == '-'; }
 
 std::optional<std::string> readValue(std::string_view text, std::size_t& pos)
 {

@@ -108,8 +108,9 @@ void bindParameter(py::module_& m)
 {
 	// Parameters are members of their algorithm or component: Python only refers to them.
 	py::class_<ParameterBase, std::unique_ptr<ParameterBase, py::nodelete>> cls(
-	    m, "Parameter", "A named value of an algorithm; assigning a different value emits changed once, an equal "
-	                    "value changes nothing.");
+	    m, "Parameter",
+	    "A named value of an algorithm; assigning a different value emits changed once, an equal "
+	    "value changes nothing.");
 	publicIn(cls)
 	    .def_property_readonly("name", &ParameterBase::name)
 	    .def_property(
@@ -117,7 +118,8 @@ void bindParameter(py::module_& m)
 	    .def_property_readonly("read_only", &ParameterBase::readOnly)
 	    .def("reset", &ParameterBase::resetToDefault, "Sets the default value.")
 	    .def_property_readonly(
-	        "changed", py::cpp_function([](ParameterBase& p) { return SignalHandle::of(p.changed); }, py::keep_alive<0, 1>()),
+	        "changed",
+	        py::cpp_function([](ParameterBase& p) { return SignalHandle::of(p.changed); }, py::keep_alive<0, 1>()),
 	        "Emitted once whenever the value changes.")
 	    .def("__repr__", [](const ParameterBase& p) {
 		    return fmt::format("<Parameter {}={}>", p.name(), py::repr(valueToPython(p.value())).cast<std::string>());
@@ -148,7 +150,8 @@ void bindAlgorithm(py::module_& m)
 	        "configure", [](Algorithm& a, const Properties& p) { a.configure(&p); }, py::arg("properties"),
 	        "Sets the parameters that the Properties name; values of the wrong type are skipped.")
 	    .def_property_readonly(
-	        "progress", py::cpp_function([](Algorithm& a) { return SignalHandle::of(a.progress); }, py::keep_alive<0, 1>()),
+	        "progress",
+	        py::cpp_function([](Algorithm& a) { return SignalHandle::of(a.progress); }, py::keep_alive<0, 1>()),
 	        "Emitted with the fraction done while compute runs.")
 	    .def("__getattr__", &getAttribute)
 	    .def("__setattr__", &setAttribute);

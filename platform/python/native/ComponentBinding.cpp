@@ -67,7 +67,8 @@ py::object addPythonDefined(py::handle self, const PythonDefinedComponentArg& co
 	{
 		DataComponentBase* existing = list.at(i);
 		py::object existingObject = componentToPython(existing, self);
-		const bool matches = byId ? existing->id() == id : py::type::handle_of(existingObject).is(py::type::handle_of(copy));
+		const bool matches =
+		    byId ? existing->id() == id : py::type::handle_of(existingObject).is(py::type::handle_of(copy));
 		if (matches)
 		{
 			existing->assign(PythonComponent(copy));
@@ -183,9 +184,10 @@ void bindComponentList(py::module_& m)
 	         "\"PyDataComponent\") takes over the copy's state instead.")
 	    .def("remove", &removeComponent, py::arg("component"),
 	         "Removes the component; Python objects referring to a native one must no longer be used.")
-	    .def_property_readonly(
-	        "changed", py::cpp_function([](DataComponentList& list) { return SignalHandle::of(list.changed); }, py::keep_alive<0, 1>()),
-	        "Emitted when a component is appended or removed.");
+	    .def_property_readonly("changed",
+	                           py::cpp_function([](DataComponentList& list) { return SignalHandle::of(list.changed); },
+	                                            py::keep_alive<0, 1>()),
+	                           "Emitted when a component is appended or removed.");
 }
 
 void bindLabelComponent(py::module_& m)

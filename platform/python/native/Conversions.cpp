@@ -33,10 +33,7 @@ py::array_t<double, py::array::c_style | py::array::forcecast> asDoubles(const p
 	return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
 }
 
-bool isInstance(py::handle value, const char* numpyType)
-{
-	return py::isinstance(value, numpy().attr(numpyType));
-}
+bool isInstance(py::handle value, const char* numpyType) { return py::isinstance(value, numpy().attr(numpyType)); }
 
 Properties::Value intFromPython(py::handle value)
 {
@@ -46,8 +43,8 @@ Properties::Value intFromPython(py::handle value)
 	int overflow = 0;
 	const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
 	if (overflow || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-		throw ValueConversionError{false, fmt::format("the integer {}, which does not fit in 32 bits",
-		                                              py::str(number).cast<std::string>())};
+		throw ValueConversionError{
+		    false, fmt::format("the integer {}, which does not fit in 32 bits", py::str(number).cast<std::string>())};
 	return static_cast<int>(v);
 }
 
@@ -260,10 +257,14 @@ py::dict propertiesToDict(const Properties& p)
 
 std::string describeValueKind(const Properties::Value& value)
 {
-	static const char* const names[] = {"a bool",           "an int",
-	                                    "a float",          "a str",
-	                                    "a vector of 2 numbers", "a vector of 3 numbers",
-	                                    "a vector of 4 numbers", "a 4 x 4 matrix",
+	static const char* const names[] = {"a bool",
+	                                    "an int",
+	                                    "a float",
+	                                    "a str",
+	                                    "a vector of 2 numbers",
+	                                    "a vector of 3 numbers",
+	                                    "a vector of 4 numbers",
+	                                    "a 4 x 4 matrix",
 	                                    "Properties"};
 	return names[value.index()];
 }

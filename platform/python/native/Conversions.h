@@ -50,11 +50,11 @@ py::array_t<double> pointsToNumpy(const std::vector<Eigen::Vector3d>& points);
 /// "<row> 1 refers to <element> 7, but the <owner> has 4 <element>s" otherwise.
 struct IndexRowsNames
 {
-	const char* what;       // "faces"
-	const char* row;        // "face"
-	const char* element;    // "vertex"
-	const char* elements;   // "vertices"
-	const char* owner;      // "mesh"
+	const char* what;        // "faces"
+	const char* row;         // "face"
+	const char* element;     // "vertex"
+	const char* elements;    // "vertices"
+	const char* owner;       // "mesh"
 };
 template <int K>
 std::vector<Eigen::Matrix<int, K, 1>> toIndexRows(py::handle value, int count, const IndexRowsNames& names);

@@ -21,7 +21,8 @@ py::object createMissingFileClass(py::module_& m)
 	const std::string qualifiedName = m.attr("__name__").cast<std::string>() + ".MissingFileError";
 	const py::tuple bases = py::make_tuple(py::handle(PyExc_FileNotFoundError), py::handle(PyExc_RuntimeError));
 	auto cls = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
-	    qualifiedName.c_str(), "The file does not exist (a FileNotFoundError and a RuntimeError).", bases.ptr(), nullptr));
+	    qualifiedName.c_str(), "The file does not exist (a FileNotFoundError and a RuntimeError).", bases.ptr(),
+	    nullptr));
 	if (!cls)
 		throw py::error_already_set();
 	m.attr("MissingFileError") = cls;
@@ -33,15 +34,11 @@ py::handle pythonClassFor(int errorCode)
 {
 	switch (errorCode)
 	{
-	case ENOENT:
-		return g_missingFileClass.get_stored();
-	case EACCES:
-	case EPERM:
-		return PyExc_PermissionError;
-	case EISDIR:
-		return PyExc_IsADirectoryError;
-	default:
-		return PyExc_OSError;
+		case ENOENT: return g_missingFileClass.get_stored();
+		case EACCES:
+		case EPERM: return PyExc_PermissionError;
+		case EISDIR: return PyExc_IsADirectoryError;
+		default: return PyExc_OSError;
 	}
 }
 

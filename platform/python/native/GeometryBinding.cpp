@@ -51,7 +51,8 @@ void bindMesh(py::module_& m)
 	        "(N, 3) per-vertex normals, or None.")
 	    .def_property_readonly("num_vertices", &Mesh::numVertices)
 	    .def_property_readonly("num_faces", &Mesh::numFaces)
-	    .def("clone", [](const Mesh& mesh) { return std::make_shared<Mesh>(mesh); }, "An independent copy.");
+	    .def(
+	        "clone", [](const Mesh& mesh) { return std::make_shared<Mesh>(mesh); }, "An independent copy.");
 }
 
 std::shared_ptr<PointCloud> makeCloud(py::handle points, py::handle normals)
@@ -80,7 +81,8 @@ void bindPointCloud(py::module_& m)
 	        [](PointCloud& c, py::handle n) { c.setPoints(c.points(), optionalPoints(n, "normals")); },
 	        "(N, 3) per-point normals, or None.")
 	    .def_property_readonly("num_points", &PointCloud::numPoints)
-	    .def("clone", [](const PointCloud& c) { return std::make_shared<PointCloud>(c); }, "An independent copy.");
+	    .def(
+	        "clone", [](const PointCloud& c) { return std::make_shared<PointCloud>(c); }, "An independent copy.");
 }
 
 }

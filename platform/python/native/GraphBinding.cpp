@@ -67,7 +67,8 @@ void bindGraph(py::module_& graph)
 		        g.setEdgeFeature(name, toDoubles(values, "edge feature values"));
 	        },
 	        py::arg("name"), py::arg("values"), "Sets a feature with one value per edge.")
-	    .def("clone", [](const Graph& g) { return std::make_shared<Graph>(g); }, "An independent copy.");
+	    .def(
+	        "clone", [](const Graph& g) { return std::make_shared<Graph>(g); }, "An independent copy.");
 }
 
 }

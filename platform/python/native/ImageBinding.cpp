@@ -41,14 +41,14 @@ decltype(auto) withPixelType(PixelType t, F&& f)
 {
 	switch (t)
 	{
-	case PixelType::UInt8: return f(std::uint8_t{});
-	case PixelType::Int8: return f(std::int8_t{});
-	case PixelType::UInt16: return f(std::uint16_t{});
-	case PixelType::Int16: return f(std::int16_t{});
-	case PixelType::UInt32: return f(std::uint32_t{});
-	case PixelType::Int32: return f(std::int32_t{});
-	case PixelType::Float: return f(float{});
-	case PixelType::Double: return f(double{});
+		case PixelType::UInt8: return f(std::uint8_t{});
+		case PixelType::Int8: return f(std::int8_t{});
+		case PixelType::UInt16: return f(std::uint16_t{});
+		case PixelType::Int16: return f(std::int16_t{});
+		case PixelType::UInt32: return f(std::uint32_t{});
+		case PixelType::Int32: return f(std::int32_t{});
+		case PixelType::Float: return f(float{});
+		case PixelType::Double: return f(double{});
 	}
 	throw std::invalid_argument("unknown pixel type");
 }

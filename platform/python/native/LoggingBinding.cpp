@@ -28,8 +28,8 @@ void emitRecord(const Log::Record& r)
 {
 	const std::string category = String::withValidUtf8(r.category);
 	const std::string message = String::withValidUtf8(r.message);
-	py::object logger = py::module_::import("logging")
-	                        .attr("getLogger")(category.empty() ? std::string("orbitane") : "orbitane." + category);
+	py::object logger = py::module_::import("logging").attr("getLogger")(category.empty() ? std::string("orbitane")
+	                                                                                      : "orbitane." + category);
 	const int level = pythonLevel(r.level);
 	if (!logger.attr("isEnabledFor")(level).cast<bool>())
 		return;
@@ -82,7 +82,8 @@ void bindLogging(py::module_& m)
 	    py::arg("level"),
 	    "Sets the native global log level: 0 trace, 1 debug, 2 info, 3 notice, 4 warning, 5 error, 6 fatal. "
 	    "Records below it are not even built.");
-	m.def("get_log_level", [] { return Log::g_globalLevel; }, "The native global log level.");
+	m.def(
+	    "get_log_level", [] { return Log::g_globalLevel; }, "The native global log level.");
 }
 
 }

@@ -90,9 +90,11 @@ void bindProperties(py::module_& m)
 	        },
 	        py::arg("name"), py::arg("default") = py::none())
 	    .def("asdict", &propertiesToDict, "A dict of the values; nested Properties become dicts too.")
-	    .def("__eq__", [](const Properties& a, const Properties& b) { return a == b; }, py::is_operator())
+	    .def(
+	        "__eq__", [](const Properties& a, const Properties& b) { return a == b; }, py::is_operator())
 	    .def("__copy__", [](const Properties& p) { return Properties(p); })
-	    .def("__deepcopy__", [](const Properties& p, py::handle) { return Properties(p); }, py::arg("memo"))
+	    .def(
+	        "__deepcopy__", [](const Properties& p, py::handle) { return Properties(p); }, py::arg("memo"))
 	    .def("__repr__", [](const Properties& p) {
 		    return fmt::format("Properties({})", py::repr(propertiesToDict(p)).cast<std::string>());
 	    });

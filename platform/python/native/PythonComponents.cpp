@@ -16,7 +16,10 @@ bool overrides(py::handle object, const char* name)
 	return !own.is_none() && !own.is(base);
 }
 
-const PythonComponent* asPythonComponent(const DataComponentBase& c) { return dynamic_cast<const PythonComponent*>(&c); }
+const PythonComponent* asPythonComponent(const DataComponentBase& c)
+{
+	return dynamic_cast<const PythonComponent*>(&c);
+}
 
 // What the two native faces of a Python-defined component (its own native part and what a list
 // holds for it) do alike, given the Python object; the caller holds the interpreter lock.
@@ -71,7 +74,8 @@ py::object deepCopyComponent(py::handle component, py::handle memo)
 	py::dict memoDict = memo.is_none() ? py::dict() : py::reinterpret_borrow<py::dict>(memo);
 	memoDict[py::int_(reinterpret_cast<std::uintptr_t>(component.ptr()))] = copy;
 	if (py::hasattr(component, "__dict__"))
-		copy.attr("__dict__").attr("update")(py::module_::import("copy").attr("deepcopy")(component.attr("__dict__"), memoDict));
+		copy.attr("__dict__")
+		    .attr("update")(py::module_::import("copy").attr("deepcopy")(component.attr("__dict__"), memoDict));
 	return copy;
 }
 

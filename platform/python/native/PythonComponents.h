@@ -34,7 +34,9 @@ private:
 class __attribute__((visibility("hidden"))) PythonComponent : public DataComponentBase
 {
 public:
-	explicit PythonComponent(py::object component) : m_component(std::make_shared<PythonReference>(std::move(component))) {}
+	explicit PythonComponent(py::object component)
+	    : m_component(std::make_shared<PythonReference>(std::move(component)))
+	{}
 
 	/// The component itself; use only while holding the interpreter lock.
 	const py::object& object() const { return m_component->get(); }

@@ -6,9 +6,10 @@ namespace Orbitane::Python {
 
 void bindSignal(py::module_& m)
 {
-	py::class_<SignalHandle> cls(m, "Signal", "A native signal. Connected callables run synchronously, in connection "
-	                                          "order, whenever it is emitted; an exception raised by one propagates to "
-	                                          "the code that caused the emission.");
+	py::class_<SignalHandle> cls(m, "Signal",
+	                             "A native signal. Connected callables run synchronously, in connection "
+	                             "order, whenever it is emitted; an exception raised by one propagates to "
+	                             "the code that caused the emission.");
 	publicIn(cls)
 	    .def("connect", &SignalHandle::connect, py::arg("callable"),
 	         "Connects a callable; returns an id for disconnect().")

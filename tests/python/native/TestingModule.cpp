@@ -29,7 +29,8 @@ class ExampleAlgorithm : public Algorithm
 public:
 	explicit ExampleAlgorithm(std::shared_ptr<const Mesh> input) : m_input(std::move(input))
 	{
-		for (ParameterBase* p : std::initializer_list<ParameterBase*>{&factor, &repeat, &name, &center, &offset, &version})
+		for (ParameterBase* p :
+		     std::initializer_list<ParameterBase*>{&factor, &repeat, &name, &center, &offset, &version})
 			registerParameter(*p);
 	}
 
