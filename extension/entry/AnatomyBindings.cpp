@@ -3,6 +3,8 @@
 #include "entry/AnatomyDataBindings.h"
 #include "entry/ModuleDocumentation.h"
 
+#include "python/native/InstanceInternals.h"
+
 #include <memory>
 #include <vector>
 
@@ -20,6 +22,7 @@ void AnatomyBindings::bind()
 	// A vector leaves the order of destroying its elements open; release them front to back.
 	for (auto& b : bindings)
 		b.reset();
+	Python::refuseMembersOfUninitialisedObjects();
 }
 
 }

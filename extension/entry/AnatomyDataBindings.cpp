@@ -6,7 +6,8 @@ AnatomyDataBindings::AnatomyDataBindings(py::module_& module)
     : m_module(module),
       m_selectorElem(module, "SelectorElem", "SelectorElem is a class for querying objects."),
       m_selector(module, "Selector", "Selector is a class combining with logical OR multiple SelectorElem objects."),
-      m_styleSheet(module, "StyleSheet", "Class for managing a logically grouped set of style rules.")
+      m_styleSheet(module, "StyleSheet", "Class for managing a logically grouped set of style rules.",
+                   py::custom_type_setup(&StyleSheetObject::collectCyclesThroughOptions))
 {}
 
 void AnatomyDataBindings::bind()

@@ -16,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -82,9 +83,14 @@ public:
 		return Conversion::toPython(entry->value());
 	}
 
+	/// Copying an object runs Python code (the deep copy of a component defined in Python) that may
+	/// end the structure, so the store is reached through the view again once the copy is made.
 	void set(const std::string& key, PyElement value)
 	{
-		apply(m_store.get(), Orbitane::Bindings::utf8Name(key, "key"), std::move(value));
+		std::string name = Orbitane::Bindings::utf8Name(key, "key");
+		m_store.get();
+		Stored stored = storable(std::move(value));
+		put(m_store.get(), name, std::move(stored));
 	}
 
 	void remove(const std::string& key)
@@ -124,15 +130,20 @@ public:
 	{
 		m_store.get();
 		std::map<std::string, PyElement> converted = convert(dict);
-		Store& store = m_store.get();
 		if constexpr (Store::isObjectStore)
 			for (const auto& [key, value] : converted)
 				if (!value)
 					throw std::invalid_argument(nullObjectMessage);
+		// copies run Python code too, so all are made before the store is reached again
+		std::vector<std::pair<std::string, Stored>> copies;
+		copies.reserve(converted.size());
+		for (auto& [key, value] : converted)
+			copies.emplace_back(key, storable(std::move(value)));
+		Store& store = m_store.get();
 		if (clear)
 			store.clear();
-		for (auto& [key, value] : converted)
-			apply(store, key, std::move(value));
+		for (auto& [key, stored] : copies)
+			put(store, key, std::move(stored));
 	}
 
 	KeySnapshot snapshot() const { return KeySnapshot(m_store->keys()); }
@@ -169,24 +180,35 @@ private:
 		throw py::key_error("Key '" + key + "' not found. Available keys: " + available);
 	}
 
-	static void apply(Store& store, const std::string& key, PyElement value)
+	/// What a value from Python becomes in the store: vectors themselves, objects a copy (null when
+	/// an image set's clone yields nothing).
+	using Stored = std::conditional_t<Store::isObjectStore, T, PyElement>;
+
+	static Stored storable(PyElement value)
+	{
+		if constexpr (Store::isObjectStore)
+		{
+			if (!value)
+				throw std::invalid_argument(nullObjectMessage);
+			return Orbitane::KeyValueStoreDetail::copyObject(*value);
+		}
+		else
+			return value;
+	}
+
+	static void put(Store& store, const std::string& key, Stored stored)
 	{
 		if constexpr (std::is_same_v<T, Eigen::Vector3d>)
 		{
 			// the store's own rule: a NaN keypoint means "no keypoint"
-			store.set(key, value);
+			store.set(key, stored);
 		}
 		else if constexpr (std::is_same_v<T, Eigen::Vector4d>)
-			store.getOrCreate(key).exchange(value);
+			store.getOrCreate(key).exchange(stored);
+		else if (stored)
+			store.getOrCreate(key).set(std::move(stored));
 		else
-		{
-			if (!value)
-				throw std::invalid_argument(nullObjectMessage);
-			if (auto stored = Orbitane::KeyValueStoreDetail::copyObject(*value))
-				store.getOrCreate(key).set(std::move(stored));
-			else
-				store.remove(key);
-		}
+			store.remove(key);
 	}
 
 	static std::map<std::string, PyElement> convert(const py::dict& dict)

@@ -30,7 +30,7 @@ StyleSheetObject* getOrAppendStyleSheet(ASCDisplayOptions& self, const std::stri
 
 void registerASCDisplayOptions(py::module_& m)
 {
-	pointOptionsViewsAtStandInWhenOptionsEnd();
+	Python::pointViewsAtStandInWhenComponentsEnd<ASCDisplayOptions>("ASCDisplayOptions");
 	py::class_<ASCDisplayOptions, DataComponentBase>(
 	    m, "ASCDisplayOptions", "DataComponent to store AnatomicalStructureCollection-specific rendering options.")
 	    .def(py::init<>())

@@ -1,5 +1,7 @@
 #include "style_bindings/StyleSheetObject.h"
 
+#include "python/native/InstanceInternals.h"
+
 #include <unordered_map>
 #include <utility>
 
@@ -49,6 +51,23 @@ StyleSheetObject* StyleSheetObject::viewOf(StyleSheet& held, py::object options)
 	views[&held] = view.get();
 	// the caller hands it to the binding library, which takes ownership of it
 	return view.release();
+}
+
+void StyleSheetObject::collectCyclesThroughOptions(PyHeapTypeObject* heapType)
+{
+	PyTypeObject* type = &heapType->ht_type;
+	type->tp_flags |= Py_TPFLAGS_HAVE_GC;
+	type->tp_traverse = [](PyObject* self, visitproc visit, void* arg) -> int {
+		Py_VISIT(Py_TYPE(self));
+		if (Python::ownsAlone<std::unique_ptr<StyleSheetObject>>(self))
+			Py_VISIT(py::handle(self).cast<const StyleSheetObject&>().m_options.ptr());
+		return 0;
+	};
+	type->tp_clear = [](PyObject* self) -> int {
+		if (Python::ownsAlone<std::unique_ptr<StyleSheetObject>>(self))
+			py::handle(self).cast<StyleSheetObject&>().m_options = py::object();
+		return 0;
+	};
 }
 
 }

@@ -31,6 +31,10 @@ public:
 	/// that already exists, or a new one for the binding library to take over.
 	static StyleSheetObject* viewOf(AnatomyPlugin::StyleSheet& held, py::object options);
 
+	/// For py::custom_type_setup of the class: the garbage collector sees the display options that a
+	/// view keeps alive, so that options holding their own sheet's object can be collected.
+	static void collectCyclesThroughOptions(PyHeapTypeObject* heapType);
+
 private:
 	StyleSheetObject(AnatomyPlugin::StyleSheet& held, py::object options);
 

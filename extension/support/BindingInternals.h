@@ -7,10 +7,10 @@
 //   store vectors as bare numpy arrays (the public conversions look the class up, or build a
 //   capsule, on every call of the hot paths; py::array_t would also change the signature text),
 //   and maps read from a copy of the dict (the library's own conversion walks the live dict, which
-//   Python code run by the conversion can change under it);
-// - ending the Python objects of a native object that is gone while others still hold them: the
-//   library has no public way to find the Python objects of a native address, nor to point one
-//   elsewhere or to make it forget its address.
+//   Python code run by the conversion can change under it).
+// What both modules need of the library's internals about their Python objects (refusing objects
+// whose __init__ never ran, ending the Python objects of native objects that are gone) is the
+// parent package's python/native/InstanceInternals.h.
 
 #include "support/DictCopy.h"
 
@@ -25,7 +25,6 @@
 #include <memory>
 #include <typeinfo>
 #include <utility>
-#include <vector>
 
 namespace binding_detail {
 
@@ -105,35 +104,6 @@ struct MapFromDictCopy
 {
 	Map value;
 };
-
-/// Makes every Python object that refers to target as the bound type `type` without owning it refer
-/// to standIn instead, and forgets it under target's address, so that a later native object at that
-/// address gets Python objects of its own. standIn must outlive every such Python object. Needs the
-/// interpreter lock. Hidden like the binding library's own types, which it handles.
-__attribute__((visibility("hidden"))) inline void pointViewsElsewhere(const void* target, const std::type_info& type,
-                                                                      void* standIn)
-{
-	const py::detail::type_info* tinfo = py::detail::get_type_info(type);
-	if (!tinfo)
-		return;
-	std::vector<py::detail::instance*> views;
-	py::detail::with_instance_map(target, [&](py::detail::instance_map& instances) {
-		auto [first, last] = instances.equal_range(target);
-		for (auto it = first; it != last; ++it)
-			views.push_back(it->second);
-	});
-	for (py::detail::instance* view : views)
-	{
-		py::detail::value_and_holder vh = view->get_value_and_holder(tinfo, false);
-		// owned objects die together with their target and need nothing
-		if (!vh || vh.value_ptr() != target || view->owned || vh.holder_constructed())
-			continue;
-		if (vh.instance_registered())
-			py::detail::deregister_instance(view, vh.value_ptr(), tinfo);
-		vh.set_instance_registered(false);
-		vh.value_ptr() = standIn;
-	}
-}
 
 }
 

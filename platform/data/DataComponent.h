@@ -2,6 +2,7 @@
 
 #include "core/Configurable.h"
 #include "core/Properties.h"
+#include "core/Signal.h"
 
 #include <memory>
 #include <string>
@@ -14,7 +15,12 @@ class Data;
 class DataComponentBase : public Configurable
 {
 public:
-	~DataComponentBase() override = default;
+	/// Emits anyDestroyed, once every part of the component is gone.
+	~DataComponentBase() override;
+
+	/// Emitted by every component as it is destroyed, for those that refer to components without
+	/// owning them (the Python objects of components inside a list). Slots see only the address.
+	static Signal<const DataComponentBase&>& anyDestroyed();
 
 	/// Identifies the kind of component, e.g. in saved files.
 	virtual std::string id() const = 0;

@@ -2,6 +2,7 @@
 lifetime of the structures they hand out."""
 
 import gc
+import weakref
 
 import numpy as np
 import pytest
@@ -265,3 +266,50 @@ class TestClone:
         del asc
         gc.collect()
         assert liver.valid
+
+
+class _OwnSheetOptions(anatomy.ASCDisplayOptions):
+    pass
+
+
+def _registration_with_self_referring_progress_slot():
+    r = anatomy.ASCRegistration(anatomy.GenericASC(), anatomy.GenericASC())
+    r.progress.connect(lambda fraction, r=r: r.status)
+    return r
+
+
+def _registration_with_self_referring_parameter_slot():
+    r = anatomy.ASCRegistration(anatomy.GenericASC(), anatomy.GenericASC())
+    r.param("registrationMethod").changed.connect(lambda r=r: r.status)
+    return r
+
+
+def _collection_with_self_referring_matrix_slot():
+    c = anatomy.GenericASC()
+    c.matrix_changed.connect(lambda data, c=c: c.name)
+    return c
+
+
+def _images_with_self_referring_component_slot():
+    images = orbitane.SharedImageSet(np.zeros((2, 2), np.uint8))
+    images.components.changed.connect(lambda images=images: images.name)
+    return images
+
+
+def _options_holding_their_own_sheet():
+    options = _OwnSheetOptions()
+    options.sheet = options.get_or_append_style_sheet("s", None)
+    return options
+
+
+@pytest.mark.parametrize("make", [
+    _registration_with_self_referring_progress_slot, _registration_with_self_referring_parameter_slot,
+    _collection_with_self_referring_matrix_slot, _images_with_self_referring_component_slot,
+    _options_holding_their_own_sheet,
+])
+def test_reference_cycles_through_native_objects_are_collected(make):
+    made = make()
+    gone = weakref.ref(made)
+    del made
+    gc.collect()
+    assert gone() is None

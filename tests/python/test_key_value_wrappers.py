@@ -593,3 +593,34 @@ class TestVanishedStructure:
         with pytest.raises(anatomy.AnatomicalStructureInvalidException):
             len(w)
         assert store_of(source, kind).valid is True
+
+    @pytest.mark.parametrize("assign", [
+        lambda w, m: w.__setitem__("n", m),
+        lambda w, m: w.from_dict({"n": m}),
+    ], ids=["set", "from_dict"])
+    def test_the_end_of_the_structure_while_a_mesh_is_copied_in_is_reported(self, assign):
+        # the copy of a component defined in Python runs Python code, here code that ends the structure
+        class EndsTheStructure:
+            def __deepcopy__(self, memo):
+                if armed:
+                    armed.clear()
+                    owners.clear()
+                    gc.collect()
+                return self
+
+        class Ending(orbitane.DataComponentBase):
+            def __init__(self):
+                super().__init__()
+                self.trigger = EndsTheStructure()
+
+        armed = []
+        owners = [anatomy.GenericASC()]
+        owners[0].add(anatomy.GenericAnatomicalStructure("liver"))
+        w = owners[0].anatomical_structure("liver").meshes
+        m = mesh()
+        m.components.add(Ending())
+        armed.append(True)
+        with pytest.raises(anatomy.AnatomicalStructureInvalidException) as error:
+            assign(w, m)
+        assert str(error.value) == "AnatomicalStructure holding meshes key value store is no longer valid"
+        assert not armed and not owners

@@ -103,3 +103,42 @@ def test_missing_graph_module_fails_the_import_and_leaves_no_module(run_isolated
         "module_objects_left": 0,
         "retry_has_exception": True,
     }
+
+
+def test_objects_whose_init_never_ran_refuse_their_members(run_isolated):
+    # each use ran on unconstructed memory: crashes, garbage lengths, bad allocations
+    refused = run_isolated("""
+        import json, orbitane, orbitane.anatomy as A
+
+        uses = {
+            "GenericASC": lambda o: len(o),
+            "GenericAnatomicalStructure": lambda o: o.identifier,
+            "Selector": repr,
+            "ASCRegistration": lambda o: o.compute(),
+            "GenerateLinearShapeModel": lambda o: o(),
+            "KeyValueDataWrapperVec3": len,
+            "StyleSheet": lambda o: o.name,
+            "Properties": len,
+            "Mesh": lambda o: o.num_vertices,
+            "LabelDataComponent": lambda o: o.labels(),
+        }
+        refused = {}
+        for name, use in uses.items():
+            cls = getattr(A, name, None) or getattr(orbitane, name)
+            try:
+                use(cls.__new__(cls))
+                refused[name] = None
+            except TypeError as e:
+                refused[name] = str(e)
+        # what __new__ makes is still usable once its __init__ has run, as unpickling needs
+        late = orbitane.Properties.__new__(orbitane.Properties)
+        late.__init__({"a": 1})
+        refused["late init"] = late["a"]
+        print(json.dumps(refused))
+    """)
+    assert refused.pop("late init") == 1
+    # an inherited member names the class that binds it
+    binding = {"ASCRegistration": "Algorithm"}
+    for name, message in refused.items():
+        cls = binding.get(name, name)
+        assert message == f"{cls} object is not initialised: it was made by __new__() without __init__()", name

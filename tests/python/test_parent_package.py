@@ -5,6 +5,7 @@ import copy
 import gc
 import logging
 import sys
+import weakref
 
 import numpy as np
 import pytest
@@ -388,6 +389,40 @@ def test_adding_a_label_component_copies_it_and_a_second_add_assigns():
     assert [c.id for c in images.components] == ["LabelDataComponent"]
     images.components.remove(images.components[-1])
     assert len(images.components) == 0 and len(changes) == 2
+
+
+def test_a_removed_label_component_raises_reference_error():
+    images = orbitane.SharedImageSet()
+    labels = orbitane.LabelDataComponent()
+    labels.set_label(1, "liver")
+    held = images.components.add(labels)
+    images.components.remove(held)
+    gc.collect()
+    gone = ("This LabelDataComponent no longer exists: it was removed from its DataComponentList, or the "
+            "data object that held the list was deleted.")
+    for use in (held.labels, lambda: held.label_name(1), lambda: held.set_label(2, "x"), lambda: held.id,
+                held.configuration, lambda: images.components.add(held)):
+        with pytest.raises(ReferenceError) as excinfo:
+            use()
+        assert str(excinfo.value) == gone
+    # a component added later, even at the same address, has a Python object of its own
+    again = images.components.add(labels)
+    assert again is not held and again.labels() == {1: "liver"}
+
+
+def test_a_slot_of_data_that_native_code_shares_stays_connected_through_collection():
+    # the algorithm shares the mesh: the slot is reachable through it, so it is no garbage
+    mesh = orbitane.Mesh(TRIANGLE, [[0, 1, 2]])
+    slot = lambda data, mesh=mesh: mesh.name  # noqa: E731
+    mesh.matrix_changed.connect(slot)
+    algorithm = testing.ExampleAlgorithm(mesh)
+    connected = weakref.ref(slot)
+    del mesh, slot
+    gc.collect()
+    assert connected() is not None
+    del algorithm
+    gc.collect()
+    assert connected() is None
 
 
 def test_label_configurations():

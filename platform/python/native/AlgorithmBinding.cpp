@@ -126,11 +126,21 @@ void bindParameter(py::module_& m)
 	    });
 }
 
+std::vector<const void*> signalsOf(const Algorithm& a)
+{
+	std::vector<const void*> signals{&a.progress};
+	for (const ParameterBase* p : a.parameters())
+		signals.push_back(&p->changed);
+	return signals;
+}
+
 void bindAlgorithm(py::module_& m)
 {
-	py::class_<Algorithm> cls(m, "Algorithm",
-	                          "A computation with parameters. Parameters are reached with param(name) or as "
-	                          "attributes p_<name>, which read and assign their values.");
+	py::class_<Algorithm> cls(
+	    m, "Algorithm",
+	    "A computation with parameters. Parameters are reached with param(name) or as "
+	    "attributes p_<name>, which read and assign their values.",
+	    py::custom_type_setup(&collectCyclesThroughSlots<Algorithm, std::unique_ptr<Algorithm>, &signalsOf>));
 	publicIn(cls)
 	    .def("compute", &Algorithm::compute, "Runs the computation; status tells how it went.")
 	    .def_property_readonly("status", &Algorithm::status, "0 after a successful compute.")

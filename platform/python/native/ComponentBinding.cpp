@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "GoneComponents.h"
 #include "PythonComponents.h"
 #include "SignalBinding.h"
 
@@ -173,7 +174,7 @@ void bindComponentList(py::module_& m)
 	        "add",
 	        [](py::object self, const LabelDataComponent& component) {
 		        auto& list = self.cast<DataComponentList&>();
-		        return componentToPython(list.add(component.clone()), self);
+		        return componentToPython(list.add(existing(component).clone()), self);
 	        },
 	        py::arg("component"),
 	        "Adds a copy of the component and returns the list's component: a component of the same kind "
@@ -199,28 +200,28 @@ void bindLabelComponent(py::module_& m)
 	    .def(
 	        "set_label",
 	        [](LabelDataComponent& c, int value, std::string name, py::handle color, bool visible) {
-		        c.setLabelConfig(value, {std::move(name), labelColor(color, value), visible});
+		        existing(c).setLabelConfig(value, {std::move(name), labelColor(color, value), visible});
 	        },
 	        py::arg("value"), py::arg("name"), py::arg("color") = py::none(), py::arg("visible") = true,
 	        "Configures a label value. color: RGB or RGBA in [0, 1]; None gives the value's default colour.")
 	    .def(
 	        "label_name",
 	        [](const LabelDataComponent& c, int value) -> std::optional<std::string> {
-		        auto config = c.labelConfig(value);
+		        auto config = existing(c).labelConfig(value);
 		        return config ? std::optional(config->name) : std::nullopt;
 	        },
 	        py::arg("value"), "The configured name of a label value, or None.")
 	    .def(
 	        "label_color",
 	        [](const LabelDataComponent& c, int value) -> py::object {
-		        auto config = c.labelConfig(value);
+		        auto config = existing(c).labelConfig(value);
 		        return config ? py::object(toNumpy(config->color)) : py::object(py::none());
 	        },
 	        py::arg("value"), "The configured RGBA colour of a label value, or None.")
 	    .def(
 	        "label_config",
 	        [](const LabelDataComponent& c, int value) -> py::object {
-		        auto config = c.labelConfig(value);
+		        auto config = existing(c).labelConfig(value);
 		        return config ? py::object(configToDict(*config)) : py::object(py::none());
 	        },
 	        py::arg("value"), "{'name', 'color', 'visible'} of a configured label value, or None.")
@@ -228,12 +229,14 @@ void bindLabelComponent(py::module_& m)
 	        "labels",
 	        [](const LabelDataComponent& c) {
 		        py::dict out;
-		        for (const auto& [value, config] : c.labelConfigs())
+		        for (const auto& [value, config] : existing(c).labelConfigs())
 			        out[py::int_(value)] = config.name;
 		        return out;
 	        },
 	        "The configured label values and their names.")
-	    .def("remove_label", &LabelDataComponent::removeLabelConfig, py::arg("value"))
+	    .def(
+	        "remove_label", [](LabelDataComponent& c, int value) { existing(c).removeLabelConfig(value); },
+	        py::arg("value"))
 	    .def_static(
 	        "default_label_config",
 	        [](int value) { return configToDict(LabelDataComponent::defaultLabelConfig(value)); }, py::arg("value"),
@@ -244,6 +247,8 @@ void bindLabelComponent(py::module_& m)
 
 void bindComponents(py::module_& m)
 {
+	pointViewsAtStandInWhenComponentsEnd<DataComponentBase>("DataComponentBase");
+	pointViewsAtStandInWhenComponentsEnd<LabelDataComponent>("LabelDataComponent");
 	bindComponentBase(m);
 	bindComponentList(m);
 	bindLabelComponent(m);

@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "PythonSlots.h"
 #include "SignalBinding.h"
 
 #include "data/Data.h"
@@ -52,13 +53,16 @@ py::object boundsToPython(const Data& d)
 // Slots get the object itself; Python may already know it, otherwise it gets a borrowed view.
 py::object dataToPython(const Data* d) { return py::cast(const_cast<Data*>(d), py::return_value_policy::reference); }
 
+std::vector<const void*> signalsOf(const Data& d) { return {&d.matrixChanged, &d.components().changed}; }
+
 }
 
 void bindData(py::module_& m)
 {
 	bindModality(m);
 	py::class_<Data, std::shared_ptr<Data>> cls(
-	    m, "Data", "Base of data objects: a name, a modality, a local-to-world matrix and a list of components.");
+	    m, "Data", "Base of data objects: a name, a modality, a local-to-world matrix and a list of components.",
+	    py::custom_type_setup(&collectCyclesThroughSlots<Data, std::shared_ptr<Data>, &signalsOf>));
 	publicIn(cls)
 	    .def_property("name", &Data::name, &Data::setName)
 	    .def_property("modality", &Data::modality, &Data::setModality)

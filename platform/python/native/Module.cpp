@@ -1,4 +1,5 @@
 #include "Bindings.h"
+#include "InstanceInternals.h"
 
 namespace py = pybind11;
 
@@ -19,4 +20,5 @@ PYBIND11_MODULE(_orbitane, m)
 	bindAlgorithms(m);
 	bindFileIO(m);
 	bindLogging(m);
+	refuseMembersOfUninitialisedObjects();
 }

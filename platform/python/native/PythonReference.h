@@ -16,8 +16,11 @@ public:
 	PythonReference& operator=(const PythonReference&) = delete;
 	~PythonReference();
 
-	/// Use only while holding the interpreter lock.
+	/// Use only while holding the interpreter lock. Null once cleared.
 	const py::object& get() const { return m_object; }
+	/// Drops the object early, for the garbage collector breaking a cycle through it. Needs the
+	/// interpreter lock.
+	void clear() { m_object = py::object(); }
 
 private:
 	py::object m_object;

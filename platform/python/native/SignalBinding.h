@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PythonReference.h"
+#include "PythonSlots.h"
 
 #include "core/Signal.h"
 
@@ -24,9 +25,12 @@ public:
 		SignalHandle h;
 		h.m_connect = [&signal, toPython](py::function f) {
 			auto slot = std::make_shared<PythonReference>(std::move(f));
+			PythonSlots::add(&signal, slot);
 			return signal.connect([slot, toPython](Args... args) {
 				py::gil_scoped_acquire gil;
-				slot->get()(toPython(args)...);
+				// the garbage collector may have dropped the callable to break a cycle
+				if (slot->get())
+					slot->get()(toPython(args)...);
 			});
 		};
 		h.m_disconnect = [&signal](int id) { return signal.disconnect(id); };

@@ -1,0 +1,13 @@
+#include "data/DataComponent.h"
+
+namespace Orbitane {
+
+DataComponentBase::~DataComponentBase() { anyDestroyed().emitSignal(*this); }
+
+Signal<const DataComponentBase&>& DataComponentBase::anyDestroyed()
+{
+	static Signal<const DataComponentBase&> signal;
+	return signal;
+}
+
+}
