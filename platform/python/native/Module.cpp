@@ -1,4 +1,5 @@
 #include "Bindings.h"
+#include "Pickling.h"
 
 namespace py = pybind11;
 
@@ -18,5 +19,6 @@ PYBIND11_MODULE(_orbitane, m)
 	bindGraph(graph);
 	bindAlgorithms(m);
 	bindFileIO(m);
+	bindPickling(m);
 	bindLogging(m);
 }
