@@ -51,6 +51,17 @@ Eigen::Matrix4d matrixFromWorld(const Handle& handle) { return handle->matrixToW
 void setMatrixToWorld(Handle& handle, const Eigen::Matrix4d& m) { handle->setMatrixToWorld(m, true); }
 void setMatrixFromWorld(Handle& handle, const Eigen::Matrix4d& m) { handle->setMatrixToWorld(m.inverse(), true); }
 
+/// A structure object is a handle: what it refers to lives in a collection, and a copy of the
+/// handle alone could not say where. Without this, pickle's refusal would not say what to do.
+py::object refusePickling(const Handle& handle, int)
+{
+	if (handle.isOwning())
+		throw py::type_error("cannot pickle 'AnatomicalStructure' object: add it to a GenericASC and pickle the "
+		                     "collection instead");
+	throw py::type_error("cannot pickle 'AnatomicalStructure' object: it borrows from a collection; pickle the "
+	                     "collection instead");
+}
+
 }
 
 void registerAnatomicalStructure(py::module_& m)
@@ -90,7 +101,8 @@ void registerAnatomicalStructure(py::module_& m)
 	        "Returns the identifier of the anatomical structure.")
 	    .def_property_readonly(
 	        "is_2d", [](Handle& handle) { return handle->is2D; },
-	        "Returns true if the anatomical structure is 2D, false if it is 3D.");
+	        "Returns true if the anatomical structure is 2D, false if it is 3D.")
+	    .def("__reduce_ex__", &refusePickling, py::arg("protocol"));
 }
 
 }

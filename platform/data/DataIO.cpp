@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace Orbitane::DataIO {
@@ -18,6 +19,7 @@ struct Registry
 	std::mutex mutex;
 	std::map<std::string, Reader> readers;
 	std::map<std::string, Writer> writers;
+	std::optional<MemoryCodec> codec;
 };
 
 // Formats register from static initialisers of other libraries, so the registry must exist first.
@@ -42,6 +44,15 @@ std::string printable(const std::string& path)
 	for (char c : path)
 		shown += c == '\0' ? std::string("\\0") : std::string(1, c);
 	return shown;
+}
+
+MemoryCodec registeredCodec()
+{
+	Registry& r = registry();
+	std::lock_guard lock(r.mutex);
+	if (!r.codec)
+		throw std::logic_error("no in-memory encoding of data objects is registered (load the anatomy plugin)");
+	return *r.codec;
 }
 
 template <typename F>
@@ -118,6 +129,38 @@ void save(const Data& data, const std::string& path)
 		writer = lookup(r.writers, path, "save", "writer");
 	}
 	writer(data, path);
+}
+
+void registerMemoryCodec(MemoryCodec codec)
+{
+	Registry& r = registry();
+	std::lock_guard lock(r.mutex);
+	r.codec = std::move(codec);
+}
+
+bool hasMemoryCodec()
+{
+	Registry& r = registry();
+	std::lock_guard lock(r.mutex);
+	return r.codec.has_value();
+}
+
+// The codec is copied out, so that the lock is not held while it runs (it may run long).
+std::vector<std::uint8_t> encodeInMemory(const Data& data) { return registeredCodec().encodeData(data); }
+
+std::unique_ptr<Data> decodeDataInMemory(std::span<const std::uint8_t> bytes)
+{
+	return registeredCodec().decodeData(bytes);
+}
+
+std::vector<std::uint8_t> encodeInMemory(const Properties& properties)
+{
+	return registeredCodec().encodeProperties(properties);
+}
+
+Properties decodePropertiesInMemory(std::span<const std::uint8_t> bytes)
+{
+	return registeredCodec().decodeProperties(bytes);
 }
 
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "core/Properties.h"
 #include "data/Data.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace Orbitane::DataIO {
 
@@ -39,5 +43,27 @@ bool hasWriter(const std::string& extension);
 /// embedded null byte, which the file system would silently cut short.
 std::unique_ptr<Data> load(const std::string& path);
 void save(const Data& data, const std::string& path);
+
+/// One encoding of data objects and properties as bytes in memory, for copies that leave the
+/// process (pickling). Its format belongs to a plugin, which registers it when it is loaded, as it
+/// registers its file formats; the data library itself knows no format. Encoders throw
+/// std::runtime_error for what the format cannot hold, decoders for bytes that are not an intact
+/// encoding of the kind asked for.
+struct MemoryCodec
+{
+	std::function<std::vector<std::uint8_t>(const Data&)> encodeData;
+	std::function<std::unique_ptr<Data>(std::span<const std::uint8_t>)> decodeData;
+	std::function<std::vector<std::uint8_t>(const Properties&)> encodeProperties;
+	std::function<Properties(std::span<const std::uint8_t>)> decodeProperties;
+};
+
+/// A later registration replaces an earlier one.
+void registerMemoryCodec(MemoryCodec codec);
+bool hasMemoryCodec();
+/// Throw std::logic_error while no codec is registered, else what the codec throws.
+std::vector<std::uint8_t> encodeInMemory(const Data& data);
+std::unique_ptr<Data> decodeDataInMemory(std::span<const std::uint8_t> bytes);
+std::vector<std::uint8_t> encodeInMemory(const Properties& properties);
+Properties decodePropertiesInMemory(std::span<const std::uint8_t> bytes);
 
 }

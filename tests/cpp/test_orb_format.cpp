@@ -5,6 +5,7 @@
 #include "anatomy/io/OrbCollectionCodec.h"
 #include "anatomy/io/OrbContainer.h"
 #include "anatomy/io/OrbFile.h"
+#include "anatomy/io/OrbObject.h"
 #include "anatomy/io/PropertiesCodec.h"
 #include "anatomy/structures/GenericASC.h"
 #include "anatomy/structures/GenericAnatomicalStructure.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -450,6 +452,59 @@ TEST(OrbContainer, StructureCountMustMatchTheChunks)
 	cut.insert(cut.end(), end.begin(), end.end());
 	rechecksum(cut);
 	EXPECT_EQ(decodeError(cut), "Cannot read 'x.orb': the collection announces 2 structures but the file holds 1");
+}
+
+// ---- single objects ---------------------------------------------------------------------------
+
+Bytes payloadOf(const Bytes& container, std::size_t chunk)
+{
+	const ChunkPlace place = chunkPlaces(container)[chunk];
+	const auto begin = container.begin() + static_cast<std::ptrdiff_t>(place.offset + 12);
+	return Bytes(begin, begin + static_cast<std::ptrdiff_t>(place.payloadSize));
+}
+
+std::string objectError(const std::function<void()>& decode)
+{
+	try
+	{
+		decode();
+	}
+	catch (const std::runtime_error& e)
+	{
+		return e.what();
+	}
+	return "";
+}
+
+TEST(OrbObject, OneObjectChunkAmongUnknownOnesAndNoSecond)
+{
+	const Mesh mesh({Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(1, 0, 0), Eigen::Vector3d(0, 1, 0)},
+	                {Eigen::Vector3i(0, 1, 2)});
+	const Bytes mine = payloadOf(OrbObject::encode(mesh), 0);
+	auto decoded = OrbObject::decodeData(fileOfChunks({{chunkTag("ZZZZ"), {7}}, {chunkTag("MESH"), mine}}));
+	ASSERT_NE(dynamic_cast<Mesh*>(decoded.get()), nullptr);
+	EXPECT_EQ(static_cast<Mesh&>(*decoded).numFaces(), 1);
+
+	const Bytes twice = fileOfChunks({{chunkTag("MESH"), mine}, {chunkTag("PCLD"), mine}});
+	EXPECT_NE(objectError([&] { OrbObject::decodeData(twice); }).find("second object chunk 'PCLD'"), std::string::npos);
+	EXPECT_EQ(objectError([&] {
+		          OrbObject::decodeStructure(fileOfChunks({{chunkTag("MESH"), mine}}));
+	          }),
+	          "not an intact encoded object: the container holds no object of the kind asked for");
+	Bytes longer = mine;
+	longer.push_back(0);
+	EXPECT_NE(objectError([&] {
+		          OrbObject::decodeData(fileOfChunks({{chunkTag("MESH"), longer}}));
+	          }).find("1 unexpected bytes at the end of the chunk"),
+	          std::string::npos);
+}
+
+TEST(OrbObject, ACollectionIsEncodedExactlyAsAFile)
+{
+	const auto asc = OrbFile::decode(validFile(), "x.orb");
+	EXPECT_EQ(OrbObject::encode(static_cast<const Data&>(*asc)), validFile());
+	const auto decoded = OrbObject::decodeData(validFile());
+	EXPECT_EQ(OrbFile::encode(dynamic_cast<const GenericASC&>(*decoded)), validFile());
 }
 
 // ---- damaged and hostile files ----------------------------------------------------------------

@@ -1,10 +1,11 @@
-// libFuzzer target for the .orb reader. Every input must either decode or fail with
-// std::runtime_error; any other exception, a crash, a leak, a hang or a huge allocation is a
+// libFuzzer target for the .orb reader, of files and of single objects (what pickles carry). Every
+// input must either decode or fail with std::runtime_error; any other exception, a crash, a leak, a hang or a huge allocation is a
 // finding. Built and run by tools/fuzz-orb.
 
 #include "anatomy/io/Crc32.h"
 #include "anatomy/io/OrbBytes.h"
 #include "anatomy/io/OrbFile.h"
+#include "anatomy/io/OrbObject.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -39,14 +40,24 @@ void rechecksum(std::vector<std::uint8_t>& b)
 	}
 }
 
-void decode(std::span<const std::uint8_t> bytes)
+template <typename F>
+void refusedOrDecoded(F&& decode)
 {
 	try
 	{
-		Orbitane::OrbFile::decode(bytes, "fuzz.orb");
+		decode();
 	}
 	catch (const std::runtime_error&)
 	{}
+}
+
+void decode(std::span<const std::uint8_t> bytes)
+{
+	using namespace Orbitane;
+	refusedOrDecoded([&] { OrbFile::decode(bytes, "fuzz.orb"); });
+	refusedOrDecoded([&] { OrbObject::decodeData(bytes); });
+	refusedOrDecoded([&] { OrbObject::decodeStructure(bytes); });
+	refusedOrDecoded([&] { OrbObject::decodeProperties(bytes); });
 }
 
 }

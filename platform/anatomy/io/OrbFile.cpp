@@ -81,15 +81,6 @@ private:
 	std::size_t m_structuresRead = 0;
 };
 
-std::unique_ptr<AnatomicalStructureCollection> readFrom(const ByteSource& source)
-{
-	OrbContainerReader container(source);
-	CollectionAssembler assembler(container.versionMinor());
-	while (auto chunk = container.next())
-		assembler.add(*chunk);
-	return assembler.finish();
-}
-
 /// Everything that goes wrong while reading becomes one error naming the file: damaged content,
 /// but also refusals of the data library (std::invalid_argument) for values the checks let pass.
 template <typename F>
@@ -154,16 +145,25 @@ void save(const Data& data, const std::string& path)
 	});
 }
 
+std::unique_ptr<AnatomicalStructureCollection> read(const ByteSource& source)
+{
+	OrbContainerReader container(source);
+	CollectionAssembler assembler(container.versionMinor());
+	while (auto chunk = container.next())
+		assembler.add(*chunk);
+	return assembler.finish();
+}
+
 std::unique_ptr<AnatomicalStructureCollection> decode(std::span<const std::uint8_t> bytes, const std::string& name)
 {
-	return namingFile("Cannot read", name, [&] { return readFrom(MemoryByteSource(bytes)); });
+	return namingFile("Cannot read", name, [&] { return read(MemoryByteSource(bytes)); });
 }
 
 std::unique_ptr<AnatomicalStructureCollection> load(const std::string& path)
 {
 	return namingFile("Cannot read", path, [&] {
 		FileByteSource source(path);
-		return readFrom(source);
+		return read(source);
 	});
 }
 

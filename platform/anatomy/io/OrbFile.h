@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace Orbitane {
+class ByteSource;
+}
+
 /// Reading and writing collections in the .orb container (docs/orb-format.md).
 namespace Orbitane::OrbFile {
 
@@ -27,5 +31,8 @@ void save(const Data& data, const std::string& path);
 /// intact .orb file, DataIO::FileAccessError with that text for a path that names no regular file.
 std::unique_ptr<AnatomicalStructureCollection> decode(std::span<const std::uint8_t> bytes, const std::string& name);
 std::unique_ptr<AnatomicalStructureCollection> load(const std::string& path);
+
+/// The collection of a complete container; errors do not name the source, which the caller adds.
+std::unique_ptr<AnatomicalStructureCollection> read(const ByteSource& source);
 
 }

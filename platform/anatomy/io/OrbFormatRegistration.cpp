@@ -1,4 +1,5 @@
 #include "anatomy/io/OrbFile.h"
+#include "anatomy/io/OrbObject.h"
 #include "data/DataIO.h"
 
 namespace Orbitane {
@@ -12,6 +13,13 @@ const bool g_registered = [] {
 		return OrbFile::load(path);
 	});
 	DataIO::registerWriter(".orb", [](const Data& data, const std::string& path) { OrbFile::save(data, path); });
+	// copies that leave the process (pickles) are written in the same format
+	DataIO::registerMemoryCodec({
+	    [](const Data& data) { return OrbObject::encode(data); },
+	    [](std::span<const std::uint8_t> bytes) { return OrbObject::decodeData(bytes); },
+	    [](const Properties& properties) { return OrbObject::encode(properties); },
+	    [](std::span<const std::uint8_t> bytes) { return OrbObject::decodeProperties(bytes); },
+	});
 	return true;
 }();
 

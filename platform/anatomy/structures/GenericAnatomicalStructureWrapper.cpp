@@ -10,6 +10,11 @@ GenericAnatomicalStructureWrapper::GenericAnatomicalStructureWrapper(const std::
     : AnatomicalStructureWrapper(std::make_unique<GenericAnatomicalStructure>(identifier))
 {}
 
+GenericAnatomicalStructureWrapper::GenericAnatomicalStructureWrapper(
+    std::unique_ptr<GenericAnatomicalStructure> structure)
+    : AnatomicalStructureWrapper(std::move(structure))
+{}
+
 // the constructors above are the only way in, so the structure is always a generic one
 const GenericAnatomicalStructure* GenericAnatomicalStructureWrapper::operator->() const
 {

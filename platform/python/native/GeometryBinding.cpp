@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "Pickling.h"
 
 #include "data/Mesh.h"
 #include "data/PointCloud.h"
@@ -53,6 +54,7 @@ void bindMesh(py::module_& m)
 	    .def_property_readonly("num_faces", &Mesh::numFaces)
 	    .def(
 	        "clone", [](const Mesh& mesh) { return std::make_shared<Mesh>(mesh); }, "An independent copy.");
+	enableDataPickling<Mesh>(cls, "orbitane.Mesh");
 }
 
 std::shared_ptr<PointCloud> makeCloud(py::handle points, py::handle normals)
@@ -83,6 +85,7 @@ void bindPointCloud(py::module_& m)
 	    .def_property_readonly("num_points", &PointCloud::numPoints)
 	    .def(
 	        "clone", [](const PointCloud& c) { return std::make_shared<PointCloud>(c); }, "An independent copy.");
+	enableDataPickling<PointCloud>(cls, "orbitane.PointCloud");
 }
 
 }

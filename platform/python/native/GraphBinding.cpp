@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "Pickling.h"
 
 #include "graph/Graph.h"
 
@@ -69,6 +70,7 @@ void bindGraph(py::module_& graph)
 	        py::arg("name"), py::arg("values"), "Sets a feature with one value per edge.")
 	    .def(
 	        "clone", [](const Graph& g) { return std::make_shared<Graph>(g); }, "An independent copy.");
+	enableDataPickling<Graph>(cls, "orbitane.graph.Graph");
 }
 
 }

@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "Pickling.h"
 
 #include "data/SharedImageSet.h"
 
@@ -175,6 +176,7 @@ void bindImages(py::module_& m)
 	    .def(
 	        "clone", [](const SharedImageSet& s) { return std::shared_ptr<SharedImageSet>(s.clone()); },
 	        "A deep copy: images, matrix, name and components are copied.");
+	enableDataPickling<SharedImageSet>(cls, "orbitane.SharedImageSet");
 }
 
 }

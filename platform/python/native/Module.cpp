@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "InstanceInternals.h"
+#include "Pickling.h"
 
 namespace py = pybind11;
 
@@ -19,6 +20,7 @@ PYBIND11_MODULE(_orbitane, m)
 	bindGraph(graph);
 	bindAlgorithms(m);
 	bindFileIO(m);
+	bindPickling(m);
 	bindLogging(m);
 	refuseMembersOfUninitialisedObjects();
 }

@@ -1,5 +1,6 @@
 #include "Bindings.h"
 #include "Conversions.h"
+#include "Pickling.h"
 
 #include <fmt/format.h>
 
@@ -55,6 +56,28 @@ py::list keys(const Properties& p)
 	return out;
 }
 
+/// Values are always copied whole. A Python subclass stays itself and keeps its attributes, as
+/// when it is pickled: deep copies of them with a memo, shallow ones without.
+py::object copyOf(py::handle self, py::handle memo)
+{
+	py::handle cls = py::type::handle_of(self);
+	if (cls.is(py::type::of<Properties>()))
+		return py::cast(Properties(self.cast<const Properties&>()));
+	py::object copy = cls.attr("__new__")(cls);
+	py::type::of<Properties>().attr("__init__")(copy, self);
+	py::object attributes = py::getattr(self, "__dict__", py::none());
+	if (attributes.is_none())
+		return copy;
+	if (memo.is_none())
+		copy.attr("__dict__").attr("update")(attributes);
+	else
+	{
+		memo[py::int_(reinterpret_cast<std::uintptr_t>(self.ptr()))] = copy;
+		copy.attr("__dict__").attr("update")(py::module_::import("copy").attr("deepcopy")(attributes, memo));
+	}
+	return copy;
+}
+
 }
 
 void bindProperties(py::module_& m)
@@ -92,13 +115,13 @@ void bindProperties(py::module_& m)
 	    .def("asdict", &propertiesToDict, "A dict of the values; nested Properties become dicts too.")
 	    .def(
 	        "__eq__", [](const Properties& a, const Properties& b) { return a == b; }, py::is_operator())
-	    .def("__copy__", [](const Properties& p) { return Properties(p); })
-	    .def(
-	        "__deepcopy__", [](const Properties& p, py::handle) { return Properties(p); }, py::arg("memo"))
+	    .def("__copy__", [](py::handle self) { return copyOf(self, py::none()); })
+	    .def("__deepcopy__", &copyOf, py::arg("memo"))
 	    .def("__repr__", [](const Properties& p) {
 		    return fmt::format("Properties({})", py::repr(propertiesToDict(p)).cast<std::string>());
 	    });
 	cls.attr("__hash__") = py::none();
+	enablePropertiesPickling(cls);
 }
 
 }
