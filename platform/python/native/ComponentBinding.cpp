@@ -245,8 +245,9 @@ void bindLabelComponent(py::module_& m)
 void bindComponents(py::module_& m)
 {
 	bindComponentBase(m);
-	bindComponentList(m);
+	// before the list, whose add names it in its signature
 	bindLabelComponent(m);
+	bindComponentList(m);
 }
 
 }
