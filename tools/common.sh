@@ -1,9 +1,10 @@
-# Shared by tools/test, tools/demo, tools/bench and tools/fuzz-orb; sourced, not run, with the
-# repo as working directory. Functions named build_* run inside a toolchain (tools/sysroot).
+# Shared by tools/test, tools/demo, tools/bench, tools/fuzz-orb and tools/check-install; sourced,
+# not run, with the repo as working directory. Functions named build_* run inside a toolchain
+# (tools/sysroot).
 
-# Each script starts with `enter_toolchain SET "$@"`: outside toolchain SET (test or full) this
-# runs the script again inside it with the same arguments and does not return; inside, it
-# returns at once. ORBITANE_TOOLCHAIN names the toolchain the script already runs in.
+# Each script starts with `enter_toolchain SET "$@"`: outside toolchain SET (test, full or
+# package) this runs the script again inside it with the same arguments and does not return;
+# inside, it returns at once. ORBITANE_TOOLCHAIN names the toolchain the script already runs in.
 enter_toolchain() {
   local set=$1; shift
   [ "${ORBITANE_TOOLCHAIN:-}" = "$set" ] && return

@@ -47,6 +47,9 @@ void bindStyleProperty(py::module_& m)
 	py::object enumBase = enumModule.attr("Enum");
 	py::object styleProperty = strEnumFactory(enumModule, enumBase)("StyleProperty", members);
 	styleProperty.attr("__doc__") = classDoc;
+	// The functional form takes its module from the calling Python frame, which during an import is
+	// the import machinery's: pickle and the stub generator would look for the class there.
+	styleProperty.attr("__module__") = m.attr("__name__");
 	m.attr("StyleProperty") = styleProperty;
 	for (auto [name, doc] : docs)
 		styleProperty.attr(name).attr("__doc__") = doc;

@@ -1,6 +1,7 @@
 """The StyleProperty string enumeration: its 49 members in order, their values and docstrings."""
 
 import enum
+import pickle
 
 import pytest
 
@@ -118,6 +119,8 @@ def test_is_a_str_enum_with_its_class_docstring():
     assert len(StyleProperty.__doc__) == 28
     assert StyleProperty.__name__ == "StyleProperty"
     assert anatomy.StyleProperty is StyleProperty
+    assert StyleProperty.__module__ == "orbitane.anatomy"
+    assert pickle.loads(pickle.dumps(StyleProperty.COLOR)) is StyleProperty.COLOR
 
 
 def test_members_values_and_docstrings_in_table_order():

@@ -250,8 +250,9 @@ void bindComponents(py::module_& m)
 	pointViewsAtStandInWhenComponentsEnd<DataComponentBase>("DataComponentBase");
 	pointViewsAtStandInWhenComponentsEnd<LabelDataComponent>("LabelDataComponent");
 	bindComponentBase(m);
-	bindComponentList(m);
+	// before the list, whose add names it in its signature
 	bindLabelComponent(m);
+	bindComponentList(m);
 }
 
 }

@@ -154,7 +154,8 @@ void bindImages(py::module_& m)
 	publicIn(cls)
 	    .def(py::init([] { return std::make_shared<SharedImageSet>(); }))
 	    .def(py::init(&makeSet), py::arg("array"), py::arg("spacing") = ones, py::arg("matrix_to_world") = py::none(),
-	         py::arg("modality") = Modality::NA, "A set holding one image made from a copy of the array.")
+	         py::arg_v("modality", Modality::NA, "orbitane.Modality.NA"),
+	         "A set holding one image made from a copy of the array.")
 	    .def("add", &addImage, py::arg("array"), py::arg("spacing") = ones, py::arg("matrix_to_world") = py::none(),
 	         py::arg("modality") = py::none(),
 	         "Appends an image made from a copy of the array. matrix_to_world, if given, becomes the set's matrix; "

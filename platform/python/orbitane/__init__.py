@@ -8,6 +8,7 @@ import importlib as _importlib
 import os as _os
 
 from . import _orbitane
+from ._version import __version__
 from ._orbitane import (
     Algorithm,
     Data,
