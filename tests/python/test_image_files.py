@@ -159,9 +159,9 @@ def bad_files(tmp_path):
     return {
         "missing.nii.gz": (FileNotFoundError, "no such file", None),
         "folder.nii": (IsADirectoryError, "directory", None),
-        "truncated.nii.gz": (ValueError, "", None),
-        "inner.nii.gz": (ValueError, "", None),
-        "corrupt.nii": (ValueError, "", None),
+        "truncated.nii.gz": (ValueError, None, None),
+        "inner.nii.gz": (ValueError, None, None),
+        "corrupt.nii": (ValueError, None, None),
         "singular.nii": (ValueError, "not invertible", None),
         "axes.nii": (ValueError, "five axes|5 axes", None),
         "fractional.nii": (ValueError, "fractional", LABEL),
