@@ -5,12 +5,14 @@
 3. A linear shape model is built from a directory of jittered copies.
 4. The collection is saved as an .orb file and opened again.
 5. A picture of the meshes and keypoints is written as a PNG file.
+6. The label map is saved as a NIfTI file and the command line turns it into files again.
 
 Run it with tools/demo, which builds the project first. The output lands in demo-output/.
 """
 
 import math
 import os
+import subprocess
 import sys
 import tempfile
 
@@ -189,10 +191,33 @@ def draw(asc, colours, path):
     print(f"written: {path}")
 
 
+def command_line_on_nifti(label_map, colours):
+    """The label map as a NIfTI file, then `python -m orbitane labelmap` on it with a colour table."""
+    heading("6. Files and the command line")
+    nifti = os.path.join(OUTPUT, "abdomen.nii.gz")
+    orbitane.save(label_map, nifti)
+    print(f"written: {nifti}")
+    table = os.path.join(OUTPUT, "abdomen-labels.txt")
+    with open(table, "w") as file:
+        file.write("# value name r g b\n")
+        for value, (identifier, _, _) in ORGANS.items():
+            rgb = colours.get(identifier, (0.6, 0.6, 0.6))
+            file.write(f"{value} {identifier} {' '.join(str(round(c * 255)) for c in rgb)}\n")
+    command = [sys.executable, "-m", "orbitane", "labelmap", nifti, os.path.join(OUTPUT, "abdomen-files"),
+               "--labels", table]
+    print("$ python -m orbitane labelmap demo-output/abdomen.nii.gz demo-output/abdomen-files "
+          "--labels demo-output/abdomen-labels.txt")
+    done = subprocess.run(command, capture_output=True, text=True)
+    print(done.stdout.rstrip() or done.stderr.rstrip())
+    if done.returncode != 0:
+        raise SystemExit(f"the command line failed with exit status {done.returncode}")
+
+
 def main():
     os.makedirs(OUTPUT, exist_ok=True)
     mapping = {value: identifier for value, (identifier, _, _) in ORGANS.items()}
-    asc = anatomy.generic_asc_from_label_map(make_label_volume(), mapping)
+    label_map = make_label_volume()
+    asc = anatomy.generic_asc_from_label_map(label_map, mapping)
     describe_collection(asc)
     register_moved_copy(asc)
     with tempfile.TemporaryDirectory() as directory:
@@ -200,6 +225,7 @@ def main():
     reopened = save_and_reopen(asc)
     colours = style_colours(reopened)
     draw(reopened, colours, os.path.join(OUTPUT, "anatomy.png"))
+    command_line_on_nifti(label_map, colours)
     return 0
 
 

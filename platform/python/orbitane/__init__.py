@@ -6,6 +6,7 @@ the package (such as ``orbitane.anatomy``) share their type registry and extend 
 
 import importlib as _importlib
 import os as _os
+import sys as _sys
 
 from . import _orbitane
 from ._version import __version__
@@ -25,6 +26,8 @@ from ._orbitane import (
     get_log_level,
     set_log_level,
 )
+from . import formats as _formats
+from .export import export
 
 __all__ = [
     "Algorithm",
@@ -39,6 +42,7 @@ __all__ = [
     "Properties",
     "SharedImageSet",
     "Signal",
+    "export",
     "get_log_level",
     "open",
     "save",
@@ -71,13 +75,16 @@ def _ensure_format(path, has_format):
     return _load_plugins()
 
 
-def open(path):
-    """Reads a data object through the registered reader for the file's extension.
+def _plugin(name):
+    """A known plugin's module, imported through the plugin loading; ImportError if it cannot be."""
+    error = _load_plugins()
+    module = _sys.modules.get(name)
+    if module is None:
+        raise ImportError(f"the plugin {name} cannot be imported") from error
+    return module
 
-    The result has its most specific type (for example ``orbitane.Mesh``). An extension without a
-    reader raises ValueError naming it.
-    """
-    path = _os.fspath(path)
+
+def _native_open(path):
     plugin_error = _ensure_format(path, _orbitane._has_reader)
     try:
         return _orbitane._open(path)
@@ -87,12 +94,7 @@ def open(path):
         raise
 
 
-def save(data, path):
-    """Writes a data object through the registered writer for the file's extension.
-
-    An extension without a writer raises ValueError naming it.
-    """
-    path = _os.fspath(path)
+def _native_save(data, path):
     plugin_error = _ensure_format(path, _orbitane._has_writer)
     try:
         _orbitane._save(data, path)
@@ -100,3 +102,48 @@ def save(data, path):
         if plugin_error is not None and not _orbitane._has_writer(_orbitane._extension(path)):
             raise error from plugin_error
         raise
+
+
+def _modality(value):
+    return value if value is None or isinstance(value, Modality) else Modality(value)
+
+
+def open(path, modality=None):
+    """Reads a data object; the format is the one of the longest matching file name suffix.
+
+    NIfTI (.nii, .nii.gz) and MGH (.mgh, .mgz) files give a SharedImageSet with one image per
+    volume, placed in the world (LPS); ``modality`` sets its modality, and label maps (NIfTI's
+    label intent, or ``modality=Modality.LABEL``) come in an integer type. STL, PLY, OBJ and VTK
+    files give a Mesh, or a PointCloud for a file of points only. Other extensions go to the
+    platform's registry (.orb collections and what plugins register); the result has its most
+    specific type (for example ``orbitane.Mesh``). A path that does not exist raises
+    FileNotFoundError, an extension without a reader ValueError naming it.
+    """
+    path = _os.fspath(path)
+    known = _formats.format_of(path)
+    if known is not None:
+        if modality is not None and not known.holds_images:
+            raise ValueError(f'cannot open "{path}": a modality applies to image files only')
+        return known.read(_os.fsdecode(path), _modality(modality))
+    data = _native_open(path)
+    if modality is not None:
+        if not isinstance(data, SharedImageSet):
+            raise ValueError(f'cannot open "{path}": a modality applies to image files only')
+        data.modality = _modality(modality)
+    return data
+
+
+def save(data, path):
+    """Writes a data object in the format of the longest matching file name suffix.
+
+    Images go to .nii, .nii.gz, .mgh and .mgz files, meshes to .stl, .ply, .obj and .vtk files and
+    point clouds to .ply files, all in world coordinates; other extensions go to the platform's
+    registry. Every file is replaced atomically: a failure leaves the old file. An extension
+    without a writer raises ValueError naming it.
+    """
+    path = _os.fspath(path)
+    known = _formats.format_of(path)
+    if known is not None:
+        known.write(data, _os.fsdecode(path))
+    else:
+        _native_save(data, path)
