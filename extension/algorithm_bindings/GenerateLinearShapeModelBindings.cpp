@@ -1,6 +1,7 @@
 #include "entry/Registration.h"
 
 #include "anatomy/algorithms/GenerateLinearShapeModel.h"
+#include "data/DeferredCopies.h"
 
 #include <pybind11/stl.h>
 
@@ -26,7 +27,7 @@ constexpr const char* kConstructorDoc =
 
 using Results = std::map<std::string, std::shared_ptr<AnatomicalStructureCollection>>;
 
-Results computeShapeModel(GenerateLinearShapeModel& algorithm)
+Results shapeModelResults(GenerateLinearShapeModel& algorithm)
 {
 	algorithm.compute();
 	if (algorithm.status() != 0)
@@ -43,6 +44,12 @@ Results computeShapeModel(GenerateLinearShapeModel& algorithm)
 	if (algorithm.updateMeanShape)
 		results["mean"] = algorithm.getMeanShape();
 	return results;
+}
+
+// Copies of Python-defined components finish once the whole call is done (see DeferredCopies).
+Results computeShapeModel(GenerateLinearShapeModel& algorithm)
+{
+	return withDeferredCopies([&] { return shapeModelResults(algorithm); });
 }
 
 }

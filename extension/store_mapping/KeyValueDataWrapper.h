@@ -3,6 +3,7 @@
 #include "anatomy/AnatomicalStructureInvalidException.h"
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
 #include "core/Properties.h"
+#include "data/DeferredCopies.h"
 #include "support/DictCopy.h"
 #include "support/Utf8Name.h"
 #include "support/View.h"
@@ -80,11 +81,11 @@ public:
 		const auto* entry = m_store->find(key);
 		if (!entry)
 			throwMissing(key);
-		return Conversion::toPython(entry->value());
+		return Orbitane::withDeferredCopies([&] { return Conversion::toPython(entry->value()); });
 	}
 
-	/// Copying an object runs Python code (the deep copy of a component defined in Python) that may
-	/// end the structure, so the store is reached through the view again once the copy is made.
+	/// Copying an object from Python may run Python code (an element's __array__, say) that may end
+	/// the structure, so the store is reached through the view again once the copy is made.
 	void set(const std::string& key, PyElement value)
 	{
 		std::string name = Orbitane::Bindings::utf8Name(key, "key");
@@ -107,20 +108,24 @@ public:
 
 	std::vector<Returned> values() const
 	{
-		const Store& store = m_store.get();
-		std::vector<Returned> out;
-		out.reserve(store.size());
-		for (const auto& [key, entry] : store)
-			out.push_back(Conversion::toPython(entry.value()));
-		return out;
+		return Orbitane::withDeferredCopies([&] {
+			const Store& store = m_store.get();
+			std::vector<Returned> out;
+			out.reserve(store.size());
+			for (const auto& [key, entry] : store)
+				out.push_back(Conversion::toPython(entry.value()));
+			return out;
+		});
 	}
 
 	std::map<std::string, Returned> asdict() const
 	{
-		std::map<std::string, Returned> out;
-		for (const auto& [key, entry] : m_store.get())
-			out.emplace_hint(out.end(), key, Conversion::toPython(entry.value()));
-		return out;
+		return Orbitane::withDeferredCopies([&] {
+			std::map<std::string, Returned> out;
+			for (const auto& [key, entry] : m_store.get())
+				out.emplace_hint(out.end(), key, Conversion::toPython(entry.value()));
+			return out;
+		});
 	}
 
 	/// The whole dictionary is converted, and null objects refused, before the store is touched.

@@ -3,6 +3,7 @@
 #include "anatomy/structures/AnatomicalStructureCollection.h"
 #include "anatomy/structures/AnatomicalStructureWrapper.h"
 #include "data/Data.h"
+#include "data/DeferredCopies.h"
 
 #include <pybind11/stl.h>
 
@@ -61,7 +62,7 @@ void add(Collection& c, const std::shared_ptr<Handle>& structure)
 {
 	if (!structure || !structure->isValid())
 		throw py::value_error("Invalid anatomical structure");
-	std::unique_ptr<AnatomicalStructure> copy = (*structure)->clone();
+	std::unique_ptr<AnatomicalStructure> copy = withDeferredCopies([&] { return (*structure)->clone(); });
 	const std::string identifier = copy->identifier();
 	if (!c.addAnatomicalStructure(std::move(copy)))
 		throw py::value_error(fmt::format("Anatomical structure '{}' is not supported by this collection", identifier));
@@ -97,7 +98,10 @@ void registerAnatomicalStructureCollection(py::module_& m)
 	    m, "AnatomicalStructureCollection",
 	    "AnatomicalStructureCollection provides an interface for managing collections of AnatomicalStructure objects.")
 	    .def("__repr__", &repr)
-	    .def("clone", [](const Collection& c) { return std::shared_ptr<Collection>(c.clone()); })
+	    .def("clone",
+	         [](const Collection& c) {
+		         return withDeferredCopies([&] { return std::shared_ptr<Collection>(c.clone()); });
+	         })
 	    .def("num_anatomical_structures", &Collection::numAnatomicalStructures,
 	         "Returns the number of anatomical structures in the collection")
 	    .def(

@@ -3,6 +3,7 @@
 #include "anatomy/io/OrbObject.h"
 #include "anatomy/structures/GenericASC.h"
 #include "data/Data.h"
+#include "data/DeferredCopies.h"
 #include "structure_bindings/StructurePickling.h"
 
 #include <memory>
@@ -48,7 +49,10 @@ void registerGenericASC(py::module_& m)
 	    "GenericASC holds the data associated with a generic anatomical structure collection.")
 	    .def(py::init([] { return std::make_shared<GenericASC>(false); }))
 	    .def("__repr__", &repr)
-	    .def("clone", [](const GenericASC& c) { return std::shared_ptr<GenericASC>(c.clone()); })
+	    .def("clone",
+	         [](const GenericASC& c) {
+		         return withDeferredCopies([&] { return std::shared_ptr<GenericASC>(c.clone()); });
+	         })
 	    .def(py::pickle(&stateOf, &fromState))
 	    .def("__reduce_ex__", &reduceForPickling, py::arg("protocol"));
 }

@@ -1,5 +1,7 @@
 #include "structure_bindings/StructurePickling.h"
 
+#include "python/native/BytesView.h"
+
 namespace Orbitane::Bindings {
 
 namespace {
@@ -16,18 +18,10 @@ py::object parentHelper(const char* name) { return py::module_::import("orbitane
 
 py::object pickleState(py::handle self, const std::vector<std::uint8_t>& encoding)
 {
-	return parentHelper("_pickle_state")(self,
-	                                     py::bytes(reinterpret_cast<const char*>(encoding.data()), encoding.size()));
+	return parentHelper("_pickle_state")(self, Python::toBytes(encoding));
 }
 
-std::span<const std::uint8_t> PickledState::bytes() const
-{
-	char* data = nullptr;
-	Py_ssize_t size = 0;
-	if (PyBytes_AsStringAndSize(encoding.ptr(), &data, &size) != 0)
-		throw py::error_already_set();
-	return {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
-}
+std::span<const std::uint8_t> PickledState::bytes() const { return Python::bytesView(encoding); }
 
 PickledState unpackState(py::handle state, const std::string& className)
 {

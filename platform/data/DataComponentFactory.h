@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace Orbitane::DataComponentFactory {
@@ -20,6 +21,10 @@ bool isRegistered(const std::string& id);
 std::unique_ptr<DataComponentBase> create(const std::string& id);
 /// Registered ids in byte-wise order.
 std::vector<std::string> registeredIds();
+/// Whether some registered creator makes components of exactly this type. Unlike asking a
+/// component for its id, this runs no code of the component's, which for components defined in
+/// Python could change the data being read.
+bool makesType(const std::type_info& type);
 
 /// Registers T under the id its default-constructed instance reports.
 template <typename T>

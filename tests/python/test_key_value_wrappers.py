@@ -624,3 +624,88 @@ class TestVanishedStructure:
             assign(w, m)
         assert str(error.value) == "AnatomicalStructure holding meshes key value store is no longer valid"
         assert not armed and not owners
+
+
+
+class EmptiesTheCollection:
+    """Empties `collection` when it is deep-copied while armed."""
+
+    def __init__(self, collection, armed):
+        self.collection, self.armed = collection, armed
+
+    def __deepcopy__(self, memo):
+        if self.armed:
+            self.armed.clear()
+            while len(self.collection):
+                self.collection.pop(0)
+            gc.collect()
+        return self
+
+
+class Marked(orbitane.DataComponentBase):
+    def __init__(self, trigger=None):
+        super().__init__()
+        self.trigger, self.notes = trigger, ["original"]
+
+    @property
+    def id(self):
+        if self.trigger:
+            self.trigger.__deepcopy__({})
+        return "Marked"
+
+
+def meshes_of(asc):
+    return [asc.anatomical_structure(i).meshes["m"] for i in range(len(asc))]
+
+
+def added_elsewhere(asc, arm, path):
+    other = anatomy.GenericASC()
+    arm()
+    other.add(asc.anatomical_structure("liver"))
+    return meshes_of(other)
+
+
+def saved_and_opened(asc, arm, path):
+    arm()
+    orbitane.save(asc, path)
+    return meshes_of(orbitane.open(path))
+
+
+def registered_deformably(asc, arm, path):
+    fixed = anatomy.GenericASC()
+    fixed.add(asc.anatomical_structure("liver"))
+    r = anatomy.ASCRegistration(fixed, asc)
+    r.registration_method = anatomy.ASCRegistration.RegistrationMethod.DeformableMeshRegistration
+    arm()
+    r.compute()
+    assert r.status == 0
+    return []
+
+
+@pytest.mark.parametrize("copy_out", [
+    lambda asc, arm, path: arm() or [asc.anatomical_structure("liver").meshes["m"]],
+    lambda asc, arm, path: arm() or asc.anatomical_structure("liver").meshes.values(),
+    lambda asc, arm, path: arm() or meshes_of(asc.clone()),
+    added_elsewhere, saved_and_opened, registered_deformably,
+], ids=["get", "values", "clone", "add", "save", "deformable registration"])
+def test_python_code_run_by_a_copy_cannot_free_what_is_being_copied(copy_out, tmp_path):
+    # The deep copy (or the id) of a component defined in Python runs Python code, here code that
+    # empties the collection being copied or saved; the copy is made in full first.
+    z, y, x = np.indices((10, 12, 14))
+    inside = ((x - 6.5) / 5) ** 2 + ((y - 5.5) / 4) ** 2 + ((z - 4.5) / 3.5) ** 2 <= 1
+    labels = orbitane.SharedImageSet(inside.astype(np.uint8), modality=orbitane.Modality.LABEL)
+    converted = anatomy.generic_asc_from_label_map(labels, {1: "liver"})
+    asc, armed = anatomy.GenericASC(), []
+    for name in ("liver", "spleen"):
+        m = converted.anatomical_structure("liver").meshes.values()[0]
+        m.components.add(Marked(EmptiesTheCollection(asc, armed)))
+        s = anatomy.GenericAnatomicalStructure(name)
+        s.meshes["m"] = m
+        asc.add(s)
+    vertices = asc.anatomical_structure("liver").meshes["m"].vertices
+    copies = copy_out(asc, lambda: armed.append(True), str(tmp_path / "c.orb"))
+    assert copies or copy_out is registered_deformably
+    marks = [c for m in copies for c in m.components if isinstance(c, Marked)]
+    for m in copies:
+        np.testing.assert_array_equal(m.vertices, vertices)
+    assert all(c.notes == ["original"] for c in marks) and len({id(c.notes) for c in marks}) == len(marks)

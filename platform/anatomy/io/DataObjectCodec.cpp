@@ -23,9 +23,12 @@ constexpr int kLastPixelType = static_cast<int>(PixelType::Double);
 constexpr int kLastModality = static_cast<int>(Modality::LABEL);
 
 /// A component is saved when the factory recreates its very type from its id; components of other
-/// origins (defined in Python, or not registered) cannot come back from a file.
+/// origins (defined in Python, or not registered) cannot come back from a file. Their ids are never
+/// asked for: a Python-defined id runs Python code, which could change the data being written.
 bool isSaveable(const DataComponentBase& component)
 {
+	if (!DataComponentFactory::makesType(typeid(component)))
+		return false;
 	auto probe = DataComponentFactory::create(component.id());
 	if (!probe)
 		return false;

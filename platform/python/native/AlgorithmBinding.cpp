@@ -3,6 +3,7 @@
 #include "SignalBinding.h"
 
 #include "data/Algorithm.h"
+#include "data/DeferredCopies.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -97,7 +98,7 @@ void setAttribute(py::handle self, const std::string& attribute, py::handle valu
 
 py::list takeOutput(Algorithm& a)
 {
-	OwningDataList output = a.takeOutput();
+	OwningDataList output = withDeferredCopies([&] { return a.takeOutput(); });
 	py::list out;
 	while (!output.empty())
 		out.append(py::cast(std::shared_ptr<Data>(output.take(0))));
@@ -142,7 +143,9 @@ void bindAlgorithm(py::module_& m)
 	    "attributes p_<name>, which read and assign their values.",
 	    py::custom_type_setup(&collectCyclesThroughSlots<Algorithm, std::unique_ptr<Algorithm>, &signalsOf>));
 	publicIn(cls)
-	    .def("compute", &Algorithm::compute, "Runs the computation; status tells how it went.")
+	    .def(
+	        "compute", [](Algorithm& a) { withDeferredCopies([&] { a.compute(); }); },
+	        "Runs the computation; status tells how it went.")
 	    .def_property_readonly("status", &Algorithm::status, "0 after a successful compute.")
 	    .def("param", &parameterOf, py::arg("name"), py::return_value_policy::reference_internal,
 	         "The parameter of that name; KeyError if there is none.")

@@ -2,6 +2,7 @@
 #include "Conversions.h"
 #include "Pickling.h"
 
+#include "data/DeferredCopies.h"
 #include "data/Mesh.h"
 #include "data/PointCloud.h"
 
@@ -53,7 +54,8 @@ void bindMesh(py::module_& m)
 	    .def_property_readonly("num_vertices", &Mesh::numVertices)
 	    .def_property_readonly("num_faces", &Mesh::numFaces)
 	    .def(
-	        "clone", [](const Mesh& mesh) { return std::make_shared<Mesh>(mesh); }, "An independent copy.");
+	        "clone", [](const Mesh& mesh) { return withDeferredCopies([&] { return std::make_shared<Mesh>(mesh); }); },
+	        "An independent copy.");
 	enableDataPickling<Mesh>(cls, "orbitane.Mesh");
 }
 
@@ -84,7 +86,9 @@ void bindPointCloud(py::module_& m)
 	        "(N, 3) per-point normals, or None.")
 	    .def_property_readonly("num_points", &PointCloud::numPoints)
 	    .def(
-	        "clone", [](const PointCloud& c) { return std::make_shared<PointCloud>(c); }, "An independent copy.");
+	        "clone",
+	        [](const PointCloud& c) { return withDeferredCopies([&] { return std::make_shared<PointCloud>(c); }); },
+	        "An independent copy.");
 	enableDataPickling<PointCloud>(cls, "orbitane.PointCloud");
 }
 

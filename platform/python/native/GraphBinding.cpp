@@ -2,6 +2,7 @@
 #include "Conversions.h"
 #include "Pickling.h"
 
+#include "data/DeferredCopies.h"
 #include "graph/Graph.h"
 
 namespace Orbitane::Python {
@@ -69,7 +70,8 @@ void bindGraph(py::module_& graph)
 	        },
 	        py::arg("name"), py::arg("values"), "Sets a feature with one value per edge.")
 	    .def(
-	        "clone", [](const Graph& g) { return std::make_shared<Graph>(g); }, "An independent copy.");
+	        "clone", [](const Graph& g) { return withDeferredCopies([&] { return std::make_shared<Graph>(g); }); },
+	        "An independent copy.");
 	enableDataPickling<Graph>(cls, "orbitane.graph.Graph");
 }
 

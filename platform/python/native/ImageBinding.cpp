@@ -2,6 +2,7 @@
 #include "Conversions.h"
 #include "Pickling.h"
 
+#include "data/DeferredCopies.h"
 #include "data/SharedImageSet.h"
 
 #include <fmt/format.h>
@@ -175,7 +176,10 @@ void bindImages(py::module_& m)
 	        "Voxel spacing (x, y, z) of the focused image.")
 	    .def_property("focus", &SharedImageSet::focus, &SharedImageSet::setFocus, "Index of the focused image.")
 	    .def(
-	        "clone", [](const SharedImageSet& s) { return std::shared_ptr<SharedImageSet>(s.clone()); },
+	        "clone",
+	        [](const SharedImageSet& s) {
+		        return withDeferredCopies([&] { return std::shared_ptr<SharedImageSet>(s.clone()); });
+	        },
 	        "A deep copy: images, matrix, name and components are copied.");
 	enableDataPickling<SharedImageSet>(cls, "orbitane.SharedImageSet");
 }

@@ -1,5 +1,7 @@
 #include "Pickling.h"
 
+#include "BytesView.h"
+
 namespace Orbitane::Python {
 
 void raisePickleError(const char* errorClass, const std::string& message)
@@ -36,17 +38,10 @@ py::tuple pickleState(py::handle self, const py::bytes& encoding)
 
 py::tuple pickleState(py::handle self, const std::vector<std::uint8_t>& encoding)
 {
-	return pickleState(self, py::bytes(reinterpret_cast<const char*>(encoding.data()), encoding.size()));
+	return pickleState(self, toBytes(encoding));
 }
 
-std::span<const std::uint8_t> PickledState::bytes() const
-{
-	char* data = nullptr;
-	Py_ssize_t size = 0;
-	if (PyBytes_AsStringAndSize(encoding.ptr(), &data, &size) != 0)
-		throw py::error_already_set();
-	return {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
-}
+std::span<const std::uint8_t> PickledState::bytes() const { return bytesView(encoding); }
 
 PickledState unpackState(py::handle state, const std::string& className)
 {

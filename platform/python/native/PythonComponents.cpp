@@ -1,6 +1,7 @@
 #include "PythonComponents.h"
 
 #include "core/Properties.h"
+#include "data/DeferredCopies.h"
 
 namespace Orbitane::Python {
 
@@ -23,11 +24,6 @@ const PythonComponent* asPythonComponent(const DataComponentBase& c)
 
 // What the two native faces of a Python-defined component (its own native part and what a list
 // holds for it) do alike, given the Python object; the caller holds the interpreter lock.
-
-std::unique_ptr<DataComponentBase> cloneOf(py::handle component)
-{
-	return std::make_unique<PythonComponent>(deepCopyComponent(component, py::none()));
-}
 
 bool assignFrom(py::handle target, const DataComponentBase& other)
 {
@@ -107,7 +103,7 @@ std::string DataComponentTrampoline::id() const
 std::unique_ptr<DataComponentBase> DataComponentTrampoline::clone() const
 {
 	py::gil_scoped_acquire gil;
-	return cloneOf(self());
+	return PythonComponent::copyOf(self());
 }
 
 bool DataComponentTrampoline::assign(const DataComponentBase& other)
@@ -122,6 +118,32 @@ bool DataComponentTrampoline::equals(const DataComponentBase& other) const
 	return isEqual(self(), other);
 }
 
+PythonComponent::~PythonComponent()
+{
+	if (m_deferred)
+		DeferredCopies::cancel(this);
+}
+
+std::unique_ptr<PythonComponent> PythonComponent::copyOf(py::handle source)
+{
+	if (!DeferredCopies::active())
+		return std::make_unique<PythonComponent>(deepCopyComponent(source, py::none()));
+	auto copy = std::make_unique<PythonComponent>(py::reinterpret_borrow<py::object>(source));
+	copy->m_deferred = true;
+	PythonComponent* target = copy.get();
+	DeferredCopies::defer(target, [target, held = copy->m_component]() -> std::function<void()> {
+		py::gil_scoped_acquire gil;
+		if (!held->get())    // cleared by the garbage collector meanwhile: nothing left to copy
+			return [] {};
+		auto copied = std::make_shared<PythonReference>(deepCopyComponent(held->get(), py::none()));
+		return [target, copied] {
+			target->m_component = copied;
+			target->m_deferred = false;
+		};
+	});
+	return copy;
+}
+
 std::string PythonComponent::id() const
 {
 	py::gil_scoped_acquire gil;
@@ -131,7 +153,7 @@ std::string PythonComponent::id() const
 std::unique_ptr<DataComponentBase> PythonComponent::clone() const
 {
 	py::gil_scoped_acquire gil;
-	return cloneOf(object());
+	return copyOf(object());
 }
 
 bool PythonComponent::assign(const DataComponentBase& other)

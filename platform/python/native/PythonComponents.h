@@ -37,12 +37,18 @@ public:
 	explicit PythonComponent(py::object component)
 	    : m_component(std::make_shared<PythonReference>(std::move(component)))
 	{}
+	~PythonComponent() override;
+
+	/// A deep copy of a Python-defined component. Inside a DeferredCopies scope the copy holds the
+	/// source object itself until the scope ends, and its deep copy from then on, so that no
+	/// Python code runs while native code copies the data object the component belongs to.
+	static std::unique_ptr<PythonComponent> copyOf(py::handle source);
 
 	/// The component itself; use only while holding the interpreter lock.
 	const py::object& object() const { return m_component->get(); }
 
 	std::string id() const override;
-	/// Holds a deep copy of the Python object.
+	/// Holds a deep copy of the Python object (see copyOf).
 	std::unique_ptr<DataComponentBase> clone() const override;
 	/// Calls the class's `assign(other)` if it has one, else takes over other's attributes.
 	bool assign(const DataComponentBase& other) override;
@@ -54,6 +60,8 @@ public:
 
 private:
 	std::shared_ptr<PythonReference> m_component;
+	/// Whether m_component is still the source's object, until the deferred deep copy replaces it.
+	bool m_deferred = false;
 };
 
 /// Whether a Python object is an instance of a Python-defined component class.
