@@ -303,7 +303,8 @@ def report(volume, labels):
         ratio_best = best / ours_best if ours_best > 0 else float("nan")
         print(f"{name:<32}{first:>8.3f}{best:>8.3f}{ratio_first:>10.2f}x{ratio_best:>7.2f}x{triangles:>11}"
               f"{nbytes / 2**20:>8.0f}{peak:>9.0f}  {note}")
-    print(measure("watertight", watertight_share, labels, repeats=1)[5])
+    watertight = measure("watertight", watertight_share, labels, repeats=1)
+    print(watertight[5] or f"watertight: unavailable: {watertight[7]}")
 
 
 def main():
