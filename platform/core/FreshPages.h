@@ -9,8 +9,8 @@
 
 namespace Orbitane {
 
-/// Maps the whole pages inside [data, data + bytes) writable ahead of use; a hint that does nothing
-/// where the system offers no such call.
+/// Maps the whole pages inside [data, data + bytes) writable ahead of use, asking for the whole 2 MiB
+/// pages among them to be huge pages; a hint that does nothing where the system offers no such call.
 void mapPagesForWriting(void* data, std::size_t bytes);
 
 }

@@ -8,6 +8,8 @@
 
 #include <Eigen/Geometry>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <random>
@@ -175,6 +177,129 @@ TEST(LabelSurface, TouchingLabelsAndBorderLabelsCloseSeparately)
 		EXPECT_NEAR(enclosedVolume(meshes.at(label)), boxSurfaceVolume(size.x(), size.y(), size.z()), 1e-9);
 		for (const Eigen::Vector3d& p : meshes.at(label).vertices)
 			EXPECT_TRUE((p.array() >= -0.5).all() && (p.array() <= Eigen::Array3d(6.5, 5.5, 4.5)).all());
+	}
+}
+
+namespace {
+using Triangle = std::array<Eigen::Vector3d, 3>;
+
+// Lexicographic order of points, so that triangles compare whatever vertex they start from.
+bool pointBefore(const Eigen::Vector3d& a, const Eigen::Vector3d& b)
+{
+	return std::lexicographical_compare(a.data(), a.data() + 3, b.data(), b.data() + 3);
+}
+
+// The triangles of `mesh` that lie in the plane x = `x`, each turned to start at its smallest corner.
+std::vector<Triangle> trianglesInPlane(const SurfaceMesh& mesh, double x, bool reversed)
+{
+	std::vector<Triangle> result;
+	for (const Eigen::Vector3i& f : mesh.faces)
+	{
+		Triangle t{mesh.vertices[f[0]], mesh.vertices[f[1]], mesh.vertices[f[2]]};
+		if (t[0].x() != x || t[1].x() != x || t[2].x() != x)
+			continue;
+		if (reversed)
+			std::swap(t[1], t[2]);
+		const auto first = std::min_element(t.begin(), t.end(), pointBefore);
+		std::rotate(t.begin(), first, t.end());
+		result.push_back(t);
+	}
+	std::sort(result.begin(), result.end(), [](const Triangle& a, const Triangle& b) {
+		return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), pointBefore);
+	});
+	return result;
+}
+
+std::vector<Eigen::Vector3d> verticesInPlane(const SurfaceMesh& mesh, double x)
+{
+	std::vector<Eigen::Vector3d> result;
+	for (const Eigen::Vector3d& p : mesh.vertices)
+		if (p.x() == x)
+			result.push_back(p);
+	std::sort(result.begin(), result.end(), pointBefore);
+	return result;
+}
+}
+
+TEST(LabelSurface, APlaneSplittingABoxIsOneInterfaceSeenFromBothSides)
+{
+	// The box once with background around it and once filling the whole volume, so that each
+	// label fills its own bounding box and, in the second case, reaches the volume's edge.
+	for (const int margin : {2, 0})
+	{
+		SCOPED_TRACE(testing::Message() << "margin " << margin);
+		const Eigen::Vector3i size(8, 5, 6);
+		Volume<> v(size.x() + 2 * margin, size.y() + 2 * margin, size.z() + 2 * margin);
+		const Eigen::Vector3i lo = Eigen::Vector3i::Constant(margin), hi = lo + size - Eigen::Vector3i::Ones();
+		const int split = lo.x() + 2;    // label 1 takes three columns, label 2 the other five
+		v.fillBox(lo, {split, hi.y(), hi.z()}, 1);
+		v.fillBox({split + 1, lo.y(), lo.z()}, hi, 2);
+		const auto meshes = extractLabelSurfaces(v.view());
+		ASSERT_EQ(meshes.size(), 2u);
+		const SurfaceMesh &left = meshes.at(1), &right = meshes.at(2);
+		expectClosed(left, 2, 1);
+		expectClosed(right, 2, 1);
+		EXPECT_NEAR(enclosedVolume(left), boxSurfaceVolume(3, size.y(), size.z()), 1e-9);
+		EXPECT_NEAR(enclosedVolume(right), boxSurfaceVolume(5, size.y(), size.z()), 1e-9);
+
+		const double plane = split + 0.5;
+		const auto shared = verticesInPlane(left, plane);
+		EXPECT_EQ(shared.size(), static_cast<std::size_t>(size.y() * size.z()));
+		EXPECT_EQ(shared, verticesInPlane(right, plane));
+		// The same triangles, each facing away from its own label.
+		const auto fromLeft = trianglesInPlane(left, plane, false);
+		ASSERT_FALSE(fromLeft.empty());
+		EXPECT_EQ(fromLeft, trianglesInPlane(right, plane, true));
+		for (const Triangle& t : fromLeft)
+			EXPECT_GT((t[1] - t[0]).cross(t[2] - t[0]).x(), 0.0);
+	}
+}
+
+TEST(LabelSurface, LabelsFillingTheirWideBoxesCloseWithAndAroundEachOther)
+{
+	// Label 2 fills its box, 72 voxels wide, and label 1 fills the rest of the volume around it:
+	// long rows lie wholly inside label 2, and wholly in the hole of label 1.
+	Volume<> v(80, 7, 6);
+	v.fillBox({0, 0, 0}, {79, 6, 5}, 1);
+	v.fillBox({4, 2, 2}, {75, 4, 3}, 2);
+	const auto meshes = extractLabelSurfaces(v.view());
+	ASSERT_EQ(meshes.size(), 2u);
+	expectClosed(meshes.at(2), 2, 1);
+	expectClosed(meshes.at(1), 4, 2);    // the outside and the hole
+	const double inner = boxSurfaceVolume(72, 3, 2);
+	EXPECT_NEAR(enclosedVolume(meshes.at(2)), inner, 1e-9);
+	EXPECT_NEAR(enclosedVolume(meshes.at(1)), boxSurfaceVolume(80, 7, 6) - inner, 1e-9);
+	expectVerticesOnLabelBoundary(v, meshes.at(1), std::uint8_t{1});
+	expectVerticesOnLabelBoundary(v, meshes.at(2), std::uint8_t{2});
+}
+
+TEST(LabelSurface, MeshSizesOfKnownVolumesStayTheSame)
+{
+	// Vertex and face counts of surfaces that are known to be right: a change of method that
+	// alters any of them alters the meshes users get.
+	std::int64_t voxels = 0;
+	const Volume<> small = sphere(10.0, voxels), large = sphere(20.0, voxels);
+	Volume<> tiles(7, 6, 5);
+	tiles.fillBox({0, 0, 0}, {2, 5, 4}, 1);
+	tiles.fillBox({3, 0, 0}, {6, 2, 4}, 2);
+	tiles.fillBox({3, 3, 0}, {6, 5, 4}, 3);
+	const auto random = randomVolume<std::uint8_t>(40, 37, 9, {0, 0, 1, 2, 3}, 5);
+	struct Case
+	{
+		const char* name;
+		const Volume<>* volume;
+		std::int64_t label;
+		std::size_t vertices, faces;
+	};
+	for (const Case& c : {Case{"sphere 10", &small, 1, 1902, 3800}, Case{"sphere 20", &large, 1, 7542, 15080},
+	                      Case{"tile 1", &tiles, 1, 126, 248}, Case{"tile 3", &tiles, 3, 94, 184},
+	                      Case{"random 1", &random, 1, 13062, 21140}, Case{"random 3", &random, 3, 12932, 20880}})
+	{
+		SCOPED_TRACE(c.name);
+		const SurfaceMesh mesh = extractLabelSurfaces(c.volume->view()).at(c.label);
+		EXPECT_EQ(mesh.vertices.size(), c.vertices);
+		EXPECT_EQ(mesh.faces.size(), c.faces);
+		EXPECT_TRUE(analyzeTopology(mesh).isClosedManifold());
 	}
 }
 

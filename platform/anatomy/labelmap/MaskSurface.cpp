@@ -71,14 +71,26 @@ struct MeshSize
 	std::size_t vertices() const { return centres + edgeUses / 4; }
 };
 
+std::uint64_t word(const std::uint8_t* bytes)
+{
+	std::uint64_t w;
+	std::memcpy(&w, bytes, sizeof w);
+	return w;
+}
+
+// Eight bytes at a time: a label's rows are mostly long runs of zeros on either side of it.
 RowExtent extentOf(const std::uint8_t* row, int nx)
 {
 	int first = 0;
+	while (first + 8 <= nx && word(row + first) == 0)
+		first += 8;
 	while (first < nx && row[first] == 0)
 		++first;
 	if (first == nx)
 		return {nx, -1};
 	int last = nx - 1;
+	while (last - 7 > first && word(row + last - 7) == 0)
+		last -= 8;
 	while (row[last] == 0)
 		--last;
 	return {first, last};
@@ -163,6 +175,8 @@ private:
 		// vectorised pass gives the patterns of a block, and one word test skips 8 cells.
 		for (; x + block - 1 <= end; x += block)
 		{
+			if (uniformBlock(quad, x))
+				continue;
 			std::uint8_t patterns[block];
 			std::uint8_t mixed[block];
 			blockPatterns(quad, x, patterns, mixed);
@@ -200,6 +214,28 @@ private:
 		return pattern;
 	}
 
+	// Whether the block's 32 cells lie wholly outside or wholly inside a 0/1 mask (columns x ..
+	// x + block of the four rows all 0, or all 1); a shortcut only, blocks of other values are
+	// classified cell by cell. Inside a label's box most blocks are such, and testing words costs
+	// far less than building the patterns of 32 cells.
+	static bool uniformBlock(const RowQuad& q, int x)
+	{
+		constexpr std::uint64_t ones = 0x0101010101010101ull;
+		std::uint64_t any = 0, all = ~std::uint64_t{0};
+		for (const std::uint8_t* row : q.rows)
+		{
+			for (int w = 0; w < block; w += 8)
+			{
+				const std::uint64_t v = word(row + x + w);
+				any |= v;
+				all &= v;
+			}
+			any |= row[x + block];
+			all &= row[x + block] * ones;
+		}
+		return any == 0 || (all == ones && any == ones);
+	}
+
 	// patterns[k] of cell x + k, and mixed[k] = 1 when its corners are not all alike (reads
 	// columns x .. x + block). The fixed trip count lets the compiler vectorise it.
 	static void blockPatterns(const RowQuad& q, int x, std::uint8_t* patterns, std::uint8_t* mixed)
@@ -226,11 +262,21 @@ private:
 
 	void emit(unsigned pattern, int x, int y, int z)
 	{
+		if (cells_.size() == cells_.capacity())
+			growCells();
 		cells_.push_back(grid_.pack(x, y, z, pattern));
 		const SurfaceCase& sc = cases_[pattern];
 		size_.triangles += sc.triangleCount;
 		size_.centres += sc.centreCount;
 		size_.edgeUses += sc.edgeCount;
+	}
+
+	// Doubles the cell list ahead of push_back, so that its fresh memory is mapped in one call.
+	void growCells()
+	{
+		cells_.reserve(std::max<std::size_t>(2 * cells_.capacity(), 4096));
+		const std::size_t used = cells_.size();
+		mapPagesForWriting(cells_.data() + used, (cells_.capacity() - used) * sizeof(std::uint64_t));
 	}
 
 	const LabelVolumeView<std::uint8_t>& mask_;
