@@ -204,11 +204,12 @@ def test_first_add_appends_and_signals_once_second_add_assigns_silently(data, op
 
 def test_add_chains_after_the_packages_own_overloads(data):
     doc = orbitane.DataComponentList.add.__doc__
-    assert doc.endswith(
-        "add(self: orbitane.DataComponentList, arg0: orbitane.anatomy.ASCDisplayOptions) -> "
+    # third, after the package's own two; the test support module may add more after it
+    assert (
+        "\n3. add(self: orbitane.DataComponentList, arg0: orbitane.anatomy.ASCDisplayOptions) -> "
         "orbitane.DataComponentBase\n\n" + ADD_DOC + "\n"
-    )
-    assert doc.count("\n1. add(") == 1
+    ) in doc
+    assert doc.count("\n1. add(") == 1 and doc.count("ASCDisplayOptions) ->") == 1
     labels = data.components.add(orbitane.LabelDataComponent())
     assert isinstance(labels, orbitane.LabelDataComponent)
     with pytest.raises(TypeError):
