@@ -418,11 +418,26 @@ TEST(OrbContainer, UnknownChunksAreSkipped)
 
 TEST(OrbContainer, MajorVersionsOtherThanOursAreRefused)
 {
-	Bytes bytes = validFile();
-	writeLittle(bytes, 8, 2, 2);
-	rechecksum(bytes);
-	EXPECT_EQ(decodeError(bytes),
-	          "Cannot read 'x.orb': unsupported format version 2.0 (this reader reads version 1.x)");
+	for (std::uint16_t major : {0, 3})
+	{
+		Bytes bytes = validFile();
+		writeLittle(bytes, 8, major, 2);
+		rechecksum(bytes);
+		EXPECT_EQ(decodeError(bytes), "Cannot read 'x.orb': unsupported format version " + std::to_string(major) +
+		                                  ".0 (this reader reads versions 1.x to 2.x)");
+	}
+}
+
+TEST(OrbContainer, FilesOfEveryVersionAndCodecReadTheSame)
+{
+	const auto collection = makeFullCollection();
+	const OrbEncoding encodings[] = {{1, OrbCodec::Stored, 0}, {2, OrbCodec::Stored, 0}, {2, OrbCodec::Deflate, 6}};
+	for (const OrbEncoding& encoding : encodings)
+	{
+		const Bytes bytes = OrbFile::encode(*collection, encoding);
+		EXPECT_EQ(readLittle(bytes, 8, 2), encoding.major);
+		EXPECT_EQ(OrbFile::encode(*OrbFile::decode(bytes, "x.orb")), validFile()) << int(encoding.codec);
+	}
 }
 
 TEST(OrbContainer, TrailingFieldsOfKnownChunksNeedANewerMinorVersion)
@@ -635,6 +650,61 @@ TEST(OrbDamage, HostileCountsAreRefusedBeforeAllocating)
 	const std::string imageError =
 	    decodeError(fileOfChunks({{chunkTag("COLL"), oneStructure.data()}, {chunkTag("STRC"), strc.data()}}));
 	EXPECT_NE(imageError.find("voxels is larger than the rest of the chunk"), std::string::npos) << imageError;
+}
+
+std::string arrayError(const Bytes& payload, std::uint64_t size)
+{
+	try
+	{
+		PayloadReader r(payload, 0, "TEST");
+		const PackedArray packed = r.array(size, "data");
+		Bytes out(static_cast<std::size_t>(size));
+		r.unpack(packed, out, "data");
+		return r.remaining() == 0 ? "" : "bytes left";
+	}
+	catch (const OrbFormatError& e)
+	{
+		return e.what();
+	}
+}
+
+TEST(OrbDamage, CompressedArraysDecodeToExactlyTheirStatedSize)
+{
+	// a run of zeros compresses far beyond the ratio taken on trust, so its size is counted first
+	const Bytes ramp = [] {
+		Bytes b(4096);
+		for (std::size_t i = 0; i < b.size(); ++i)
+			b[i] = static_cast<std::uint8_t>(i * i % 251);
+		return b;
+	}();
+	const Bytes zeros(1 << 20, 0);
+	for (OrbCodec codec : {OrbCodec::Zstd, OrbCodec::Deflate})
+		for (const Bytes* data : {&ramp, &zeros})
+		{
+			PayloadWriter w({2, codec, 3});
+			w.array(*data);
+			const Bytes& packed = w.data();
+			ASSERT_EQ(packed[0], static_cast<std::uint8_t>(codec));
+			PayloadReader r(packed, 0, "TEST");
+			Bytes out(data->size());
+			r.unpack(r.array(data->size(), "data"), out, "data");
+			EXPECT_EQ(out, *data);
+
+			const std::string n = std::to_string(data->size());
+			EXPECT_NE(arrayError(packed, data->size() + 1).find("decodes to " + n + " bytes of its"), std::string::npos);
+			EXPECT_NE(arrayError(packed, data->size() - 1).find("decodes to more than its"), std::string::npos);
+			// a claim no allocation could serve is refused by what the stream holds
+			EXPECT_NE(arrayError(packed, std::uint64_t(1) << 50).find("chunk 'TEST': data: compressed data decodes to"),
+			          std::string::npos);
+			Bytes garbage = packed;
+			std::fill(garbage.begin() + 9, garbage.end(), 0xAB);
+			EXPECT_NE(arrayError(garbage, data->size()).find("damaged compressed data"), std::string::npos);
+			Bytes cut(packed.begin(), packed.end() - 5);
+			writeLittle(cut, 1, cut.size() - 9, 8);
+			EXPECT_NE(arrayError(cut, data->size()), "") << int(codec);
+		}
+	Bytes unknown = {7, 0, 0, 0, 0, 0, 0, 0, 0};
+	EXPECT_EQ(arrayError(unknown, 0), "chunk 'TEST': unknown codec 7 of data at offset 0");
 }
 
 TEST(OrbDamage, QuadraticRebuildsAreBounded)

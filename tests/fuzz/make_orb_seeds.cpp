@@ -1,6 +1,7 @@
 // Writes the seed corpus for fuzz_orb_reader: valid files that together use every chunk, store,
-// data object and property type, and both registered data components (label configuration and
-// display options with style sheets, whose selectors are parsed from the file).
+// data object and property type, both registered data components (label configuration and
+// display options with style sheets, whose selectors are parsed from the file), both versions of
+// the format and both codecs of its arrays.
 // Usage: make_orb_seeds DIRECTORY
 
 #include "anatomy/io/OrbFile.h"
@@ -90,9 +91,35 @@ std::unique_ptr<AnatomyPlugin::ASCDisplayOptions> displayOptions()
 	return options;
 }
 
-void writeSeed(const std::filesystem::path& dir, const std::string& name, const GenericASC& asc)
+/// A mask and a mesh large enough that the writer compresses them.
+std::unique_ptr<GenericAnatomicalStructure> maskedStructure()
 {
-	const auto bytes = OrbFile::encode(asc);
+	auto s = std::make_unique<GenericAnatomicalStructure>("ball");
+	auto mask = std::make_shared<SharedImage>(PixelType::UInt8, Eigen::Vector3i(12, 12, 12));
+	for (int i = 0; i < 12 * 12 * 12; ++i)
+	{
+		const Eigen::Vector3d p(i % 12 - 5.5, i / 12 % 12 - 5.5, i / 144 - 5.5);
+		mask->typedData<std::uint8_t>()[i] = p.norm() < 5 ? 1 : 0;
+	}
+	auto images = std::make_unique<SharedImageSet>();
+	images->add(mask);
+	s->images.set("mask", std::move(images));
+	std::vector<Eigen::Vector3d> vertices;
+	std::vector<Eigen::Vector3i> faces;
+	for (int i = 0; i < 64; ++i)
+	{
+		vertices.emplace_back(i % 4 + 0.5, i / 4 % 4, i / 16);
+		if (i >= 2)
+			faces.emplace_back(i - 2, i - 1, i);
+	}
+	s->meshes.set("surface", std::make_unique<Mesh>(std::move(vertices), std::move(faces)));
+	return s;
+}
+
+void writeSeed(const std::filesystem::path& dir, const std::string& name, const GenericASC& asc,
+               const OrbEncoding& encoding = {})
+{
+	const auto bytes = OrbFile::encode(asc, encoding);
 	std::ofstream(dir / name, std::ios::binary)
 	    .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
@@ -122,6 +149,12 @@ int main(int argc, char** argv)
 	full.addAnatomicalStructure(structure());
 	full.addAnatomicalStructure(std::make_unique<GenericAnatomicalStructure>("bare"));
 	writeSeed(dir, "full.orb", full);
+	writeSeed(dir, "full-v1.orb", full, {1, OrbCodec::Stored, 0});
+
+	GenericASC masked;
+	masked.addAnatomicalStructure(maskedStructure());
+	writeSeed(dir, "masked.orb", masked);
+	writeSeed(dir, "masked-zlib.orb", masked, {2, OrbCodec::Deflate, 6});
 
 	GenericASC flat(true);
 	auto slice = std::make_unique<GenericAnatomicalStructure>("slice");

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <typeinfo>
+#include <utility>
 
 namespace Orbitane::DataObjectCodec {
 
@@ -42,37 +43,66 @@ void logSkippedComponent(const std::string& id)
 	                   [&] { return "Skipped data component '" + id + "': no component of this id is registered"; });
 }
 
-/// Counts of elements that the data library indexes with int.
-std::size_t elementCount(PayloadReader& r, std::size_t minBytes, std::string_view what)
+/// Counts of elements that the data library indexes with int, read by readCount.
+template <typename ReadCount>
+std::size_t elementCount(PayloadReader& r, std::string_view what, ReadCount&& readCount)
 {
 	const std::uint64_t at = r.offset();
-	const std::size_t n = r.count(minBytes, what);
+	const std::size_t n = readCount();
 	if (n > static_cast<std::size_t>(INT_MAX))
 		r.failAt(std::string(what) + " " + std::to_string(n) + " is too large", at);
 	return n;
 }
 
-void writeVec3List(PayloadWriter& w, const std::vector<Eigen::Vector3d>& list)
+/// Arrays are stored little-endian; on a big-endian machine each scalar is reversed in place.
+void toFromLittleEndian(std::uint8_t* bytes, std::size_t size, std::size_t scalarSize)
 {
-	w.count(list.size());
-	for (const auto& v : list)
-		w.vec<3>(v);
+	if constexpr (std::endian::native == std::endian::big)
+		for (std::size_t i = 0; i + scalarSize <= size; i += scalarSize)
+			std::reverse(bytes + i, bytes + i + scalarSize);
 }
+
+/// Writes the bytes of an array of scalarSize-byte numbers, in little-endian order.
+void writeArray(PayloadWriter& w, std::span<const std::uint8_t> bytes, std::size_t scalarSize)
+{
+	if constexpr (std::endian::native == std::endian::little)
+		w.array(bytes);
+	else
+	{
+		std::vector<std::uint8_t> swapped(bytes.begin(), bytes.end());
+		toFromLittleEndian(swapped.data(), swapped.size(), scalarSize);
+		w.array(swapped);
+	}
+}
+
+/// The elements of a vector of fixed-size Eigen vectors, which store their scalars contiguously.
+template <typename Element>
+void writeElements(PayloadWriter& w, const std::vector<Element>& list)
+{
+	static_assert(sizeof(Element) == sizeof(typename Element::Scalar) * Element::SizeAtCompileTime);
+	w.count(list.size());
+	writeArray(w, {reinterpret_cast<const std::uint8_t*>(list.data()), list.size() * sizeof(Element)},
+	           sizeof(typename Element::Scalar));
+}
+
+/// Reads what writeElements wrote; the second member is the array, for the offsets of errors.
+template <typename Element>
+std::pair<std::vector<Element>, PackedArray> readElements(PayloadReader& r, std::string_view what)
+{
+	const std::size_t n = elementCount(r, what, [&] { return r.arrayCount(sizeof(Element), what); });
+	const PackedArray packed = r.array(n * sizeof(Element), what);
+	std::vector<Element> list(n);
+	auto* bytes = reinterpret_cast<std::uint8_t*>(list.data());
+	r.unpack(packed, {bytes, n * sizeof(Element)}, what);
+	toFromLittleEndian(bytes, n * sizeof(Element), sizeof(typename Element::Scalar));
+	return {std::move(list), packed};
+}
+
+void writeVec3List(PayloadWriter& w, const std::vector<Eigen::Vector3d>& list) { writeElements(w, list); }
 
 std::vector<Eigen::Vector3d> readVec3List(PayloadReader& r, std::string_view what)
 {
-	std::vector<Eigen::Vector3d> list(elementCount(r, kVec3Bytes, what));
-	for (auto& v : list)
-		v = r.vec<3>();
-	return list;
-}
-
-/// Voxels are stored little-endian; on a big-endian machine each element is reversed in place.
-void toFromLittleEndian(std::uint8_t* bytes, std::size_t size, std::size_t elementSize)
-{
-	if constexpr (std::endian::native == std::endian::big)
-		for (std::size_t i = 0; i + elementSize <= size; i += elementSize)
-			std::reverse(bytes + i, bytes + i + elementSize);
+	return readElements<Eigen::Vector3d>(r, what).first;
 }
 
 void writeImage(PayloadWriter& w, const SharedImage& image)
@@ -83,15 +113,7 @@ void writeImage(PayloadWriter& w, const SharedImage& image)
 	w.vec<3>(image.spacing());
 	writeModality(w, image.modality());
 	w.u64(image.byteSize());
-	std::span<const std::uint8_t> voxels(static_cast<const std::uint8_t*>(image.data()), image.byteSize());
-	if constexpr (std::endian::native == std::endian::little)
-		w.bytes(voxels);
-	else
-	{
-		std::vector<std::uint8_t> swapped(voxels.begin(), voxels.end());
-		toFromLittleEndian(swapped.data(), swapped.size(), pixelSize(image.pixelType()));
-		w.bytes(swapped);
-	}
+	writeArray(w, {static_cast<const std::uint8_t*>(image.data()), image.byteSize()}, pixelSize(image.pixelType()));
 }
 
 PixelType readPixelType(PayloadReader& r)
@@ -104,7 +126,7 @@ PixelType readPixelType(PayloadReader& r)
 }
 
 /// The voxel buffer size implied by the dimensions, refused before anything is allocated when the
-/// rest of the chunk cannot hold it.
+/// rest of the chunk cannot hold it (or, compressed, decode to it).
 std::uint64_t expectedImageBytes(PayloadReader& r, const Eigen::Vector3i& dims, PixelType type, std::uint64_t at)
 {
 	std::uint64_t total = pixelSize(type);
@@ -113,7 +135,7 @@ std::uint64_t expectedImageBytes(PayloadReader& r, const Eigen::Vector3i& dims, 
 		if (dims[i] < 1)
 			r.failAt("image dimension " + std::to_string(dims[i]) + " is not positive", at);
 		const auto d = static_cast<std::uint64_t>(dims[i]);
-		if (total > r.remaining() / d)
+		if (total > r.arrayCapacity() / d)
 			r.failAt("image of " + std::to_string(dims.x()) + " x " + std::to_string(dims.y()) + " x " +
 			             std::to_string(dims.z()) + " voxels is larger than the rest of the chunk",
 			         at);
@@ -137,9 +159,9 @@ std::shared_ptr<SharedImage> readImage(PayloadReader& r)
 	if (stored != expected)
 		r.failAt("voxel data of " + std::to_string(stored) + " bytes where the image needs " + std::to_string(expected),
 		         sizeAt);
-	auto voxels = r.bytes(expected, "voxel data");
+	const PackedArray voxels = r.array(expected, "voxel data");
 	auto image = std::make_shared<SharedImage>(type, dims, spacing, modality);
-	std::memcpy(image->data(), voxels.data(), voxels.size());
+	r.unpack(voxels, {static_cast<std::uint8_t*>(image->data()), image->byteSize()}, "voxel data");
 	toFromLittleEndian(static_cast<std::uint8_t*>(image->data()), image->byteSize(), pixelSize(type));
 	return image;
 }
@@ -187,10 +209,7 @@ using IndexRow = Eigen::Matrix<int, N, 1>;
 template <int N>
 void writeIndexRows(PayloadWriter& w, const std::vector<IndexRow<N>>& rows)
 {
-	w.count(rows.size());
-	for (const auto& row : rows)
-		for (int i = 0; i < N; ++i)
-			w.i32(row[i]);
+	writeElements(w, rows);
 }
 
 /// Rows of N indices (faces, edges), each refused unless it refers to one of the limit elements
@@ -199,19 +218,16 @@ template <int N>
 std::vector<IndexRow<N>> readIndexRows(PayloadReader& r, std::size_t limit, const char* what,
                                        std::string_view countName)
 {
-	std::vector<IndexRow<N>> rows(elementCount(r, 4 * N, countName));
-	for (auto& row : rows)
-	{
-		const std::uint64_t at = r.offset();
+	auto read = readElements<IndexRow<N>>(r, countName);
+	std::vector<IndexRow<N>>& rows = read.first;
+	const PackedArray& packed = read.second;
+	for (std::size_t j = 0; j < rows.size(); ++j)
 		for (int i = 0; i < N; ++i)
-			row[i] = r.i32();
-		for (int i = 0; i < N; ++i)
-			if (row[i] < 0 || static_cast<std::size_t>(row[i]) >= limit)
-				r.failAt(std::string(what) + " refers to index " + std::to_string(row[i]) + " of " +
+			if (rows[j][i] < 0 || static_cast<std::size_t>(rows[j][i]) >= limit)
+				r.failAt(std::string(what) + " refers to index " + std::to_string(rows[j][i]) + " of " +
 				             std::to_string(limit),
-				         at);
-	}
-	return rows;
+				         packed.elementOffset(j, sizeof(IndexRow<N>)));
+	return std::move(rows);
 }
 
 }
@@ -289,7 +305,7 @@ std::unique_ptr<SharedImageSet> readImageSet(PayloadReader& r)
 	readCommon(r, *images);
 	const std::uint64_t focusAt = r.offset();
 	const std::int32_t focus = r.i32();
-	const std::size_t n = elementCount(r, kImageHeaderBytes, "image count");
+	const std::size_t n = elementCount(r, "image count", [&] { return r.count(kImageHeaderBytes, "image count"); });
 	for (std::size_t i = 0; i < n; ++i)
 		images->add(readImage(r));
 	if (n == 0 ? focus != 0 : (focus < 0 || static_cast<std::size_t>(focus) >= n))

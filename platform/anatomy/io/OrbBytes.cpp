@@ -3,6 +3,7 @@
 #include "core/String.h"
 
 #include <bit>
+#include <cstring>
 #include <limits>
 
 namespace Orbitane {
@@ -22,6 +23,24 @@ void PayloadWriter::string(std::string_view s)
 	m_bytes.insert(m_bytes.end(), s.begin(), s.end());
 }
 
+void PayloadWriter::array(std::span<const std::uint8_t> b)
+{
+	if (m_encoding.major < 2)
+		return bytes(b);
+	const std::size_t start = m_bytes.size();
+	u8(static_cast<std::uint8_t>(OrbCodec::Stored));
+	u64(0);
+	const std::size_t data = m_bytes.size();
+	if (b.size() >= OrbCompression::kMinCompressedBytes &&
+	    OrbCompression::compress(m_encoding.codec, m_encoding.level, b, m_bytes))
+		m_bytes[start] = static_cast<std::uint8_t>(m_encoding.codec);
+	else
+		bytes(b);
+	const std::uint64_t stored = m_bytes.size() - data;
+	for (int i = 0; i < 8; ++i)
+		m_bytes[start + 1 + i] = static_cast<std::uint8_t>(stored >> (8 * i));
+}
+
 void PayloadWriter::matrix(const Eigen::Matrix4d& m)
 {
 	// Column-major, as Eigen stores it.
@@ -29,8 +48,9 @@ void PayloadWriter::matrix(const Eigen::Matrix4d& m)
 		f64(m.data()[i]);
 }
 
-PayloadReader::PayloadReader(std::span<const std::uint8_t> bytes, std::uint64_t fileOffset, std::string chunkName)
-    : m_bytes(bytes), m_fileOffset(fileOffset), m_chunkName(std::move(chunkName))
+PayloadReader::PayloadReader(std::span<const std::uint8_t> bytes, std::uint64_t fileOffset, std::string chunkName,
+                             std::uint16_t formatMajor)
+    : m_bytes(bytes), m_fileOffset(fileOffset), m_chunkName(std::move(chunkName)), m_formatMajor(formatMajor)
 {}
 
 void PayloadReader::failAt(std::string_view problem, std::uint64_t fileOffset) const
@@ -109,6 +129,67 @@ std::span<const std::uint8_t> PayloadReader::bytes(std::uint64_t n, std::string_
 		fail(std::string(what) + " needs " + std::to_string(n) + " bytes but the chunk has " +
 		     std::to_string(remaining()) + " left");
 	return {take(static_cast<std::size_t>(n), what), static_cast<std::size_t>(n)};
+}
+
+std::uint64_t PayloadReader::arrayCapacity() const
+{
+	// zstd's densest blocks code 128 KiB in 4 bytes; deflate reaches 1032 to 1
+	constexpr std::uint64_t kMaxExpansion = 32768;
+	if (m_formatMajor < 2)
+		return remaining();
+	constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+	return remaining() > kMax / kMaxExpansion ? kMax : remaining() * kMaxExpansion;
+}
+
+std::size_t PayloadReader::arrayCount(std::size_t elementBytes, std::string_view what)
+{
+	const std::uint64_t at = offset();
+	const std::uint64_t n = u32();
+	if (n > arrayCapacity() / elementBytes)
+		failAt(std::string(what) + " " + std::to_string(n) + " exceeds what the remaining " +
+		           std::to_string(remaining()) + " bytes of the chunk can hold",
+		       at);
+	return static_cast<std::size_t>(n);
+}
+
+PackedArray PayloadReader::array(std::uint64_t size, std::string_view what)
+{
+	const std::uint64_t at = offset();
+	if (m_formatMajor < 2)
+		return {OrbCodec::Stored, bytes(size, what), at, at};
+	const std::uint8_t codec = u8();
+	if (codec > static_cast<std::uint8_t>(OrbCodec::Deflate))
+		failAt("unknown codec " + std::to_string(codec) + " of " + std::string(what), at);
+	const std::uint64_t storedLength = u64();
+	const std::uint64_t dataAt = offset();
+	PackedArray packed{static_cast<OrbCodec>(codec), bytes(storedLength, what), at, dataAt};
+	try
+	{
+		OrbCompression::checkDecodedSize(packed.codec, packed.stored, size);
+	}
+	catch (const OrbFormatError& e)
+	{
+		failAt(std::string(what) + ": " + e.what(), at);
+	}
+	return packed;
+}
+
+void PayloadReader::unpack(const PackedArray& array, std::span<std::uint8_t> out, std::string_view what) const
+{
+	if (array.codec == OrbCodec::Stored)
+	{
+		if (!out.empty())
+			std::memcpy(out.data(), array.stored.data(), out.size());
+		return;
+	}
+	try
+	{
+		OrbCompression::decompress(array.codec, array.stored, out);
+	}
+	catch (const OrbFormatError& e)
+	{
+		failAt(std::string(what) + ": " + e.what(), array.offset);
+	}
 }
 
 Eigen::Matrix4d PayloadReader::matrix()

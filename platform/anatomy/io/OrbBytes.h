@@ -1,5 +1,7 @@
 #pragma once
 
+#include "anatomy/io/OrbCompression.h"
+
 #include <Eigen/Core>
 
 #include <cstdint>
@@ -34,6 +36,8 @@ inline std::uint64_t readLittleEndian(std::span<const std::uint8_t> bytes)
 class PayloadWriter
 {
 public:
+	explicit PayloadWriter(OrbEncoding encoding = {}) : m_encoding(encoding) {}
+
 	void u8(std::uint8_t v) { m_bytes.push_back(v); }
 	void u16(std::uint16_t v) { little(v, 2); }
 	void u32(std::uint32_t v) { little(v, 4); }
@@ -45,6 +49,9 @@ public:
 	void count(std::size_t n);
 	void string(std::string_view s);
 	void bytes(std::span<const std::uint8_t> b) { m_bytes.insert(m_bytes.end(), b.begin(), b.end()); }
+	/// A large array whose length the reader knows from the fields before it: from version 2 on
+	/// packed (u8 codec, u64 stored length, stored bytes) and compressed unless that does not pay.
+	void array(std::span<const std::uint8_t> b);
 
 	template <int N>
 	void vec(const Eigen::Matrix<double, N, 1>& v)
@@ -64,7 +71,24 @@ private:
 			m_bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 	}
 
+	OrbEncoding m_encoding;
 	std::vector<std::uint8_t> m_bytes;
+};
+
+/// An array located in a payload and checked to decode to its size; PayloadReader::unpack decodes it.
+struct PackedArray
+{
+	OrbCodec codec;
+	std::span<const std::uint8_t> stored;
+	std::uint64_t offset;        // of the array's first field
+	std::uint64_t dataOffset;    // of its stored bytes
+
+	/// Where element i begins in the file when the array is stored as it is; the array's offset
+	/// when it is compressed.
+	std::uint64_t elementOffset(std::size_t i, std::size_t elementBytes) const
+	{
+		return codec == OrbCodec::Stored ? dataOffset + i * elementBytes : offset;
+	}
 };
 
 /// Reads little-endian values from one chunk's payload and refuses every read that would run past
@@ -72,7 +96,9 @@ private:
 class PayloadReader
 {
 public:
-	PayloadReader(std::span<const std::uint8_t> bytes, std::uint64_t fileOffset, std::string chunkName);
+	/// formatMajor is the file's major version, which says how arrays are stored.
+	PayloadReader(std::span<const std::uint8_t> bytes, std::uint64_t fileOffset, std::string chunkName,
+	              std::uint16_t formatMajor = OrbContainer::kVersionMajor);
 
 	std::uint8_t u8();
 	std::uint16_t u16();
@@ -90,6 +116,17 @@ public:
 	std::size_t count(std::size_t minElementBytes, std::string_view what);
 	/// The next n bytes, checked against the rest of the payload.
 	std::span<const std::uint8_t> bytes(std::uint64_t n, std::string_view what);
+	/// The most bytes that an array starting here can decode to: what remains of the payload for
+	/// files of version 1, where arrays are stored as they are, and what the codecs can expand that
+	/// to from version 2 on. Callers refuse larger sizes before anything is allocated.
+	std::uint64_t arrayCapacity() const;
+	/// A count of array elements of elementBytes each, refused when the array cannot hold that many.
+	std::size_t arrayCount(std::size_t elementBytes, std::string_view what);
+	/// The next array (see PayloadWriter::array), refused unless it decodes to exactly size bytes;
+	/// a compressed one whose size needs a high ratio is decoded once to confirm it.
+	PackedArray array(std::uint64_t size, std::string_view what);
+	/// Decodes an array of this payload into out, which has its size.
+	void unpack(const PackedArray& array, std::span<std::uint8_t> out, std::string_view what) const;
 
 	template <int N>
 	Eigen::Matrix<double, N, 1> vec()
@@ -116,6 +153,7 @@ private:
 	std::size_t m_pos = 0;
 	std::uint64_t m_fileOffset;
 	std::string m_chunkName;
+	std::uint16_t m_formatMajor;
 };
 
 }

@@ -70,11 +70,11 @@ void FileByteSource::read(std::uint64_t offset, std::span<std::uint8_t> out) con
 		throw std::runtime_error("read error at offset " + std::to_string(offset) + " (was the file changed?)");
 }
 
-OrbContainerWriter::OrbContainerWriter(Sink sink) : m_sink(std::move(sink))
+OrbContainerWriter::OrbContainerWriter(Sink sink, std::uint16_t major) : m_sink(std::move(sink))
 {
 	PayloadWriter header;
 	header.bytes(OrbContainer::kMagic);
-	header.u16(OrbContainer::kVersionMajor);
+	header.u16(major);
 	header.u16(OrbContainer::kVersionMinor);
 	header.u32(crc32(header.data()));
 	m_sink(header.data());
@@ -118,9 +118,10 @@ void OrbContainerReader::readHeader()
 		throw OrbFormatError("corrupted file header (CRC mismatch)");
 	m_major = static_cast<std::uint16_t>(readLittleEndian(std::span(h).subspan(8, 2)));
 	m_minor = static_cast<std::uint16_t>(readLittleEndian(std::span(h).subspan(10, 2)));
-	if (m_major != OrbContainer::kVersionMajor)
+	if (m_major < OrbContainer::kOldestVersionMajor || m_major > OrbContainer::kVersionMajor)
 		throw OrbFormatError("unsupported format version " + std::to_string(m_major) + "." + std::to_string(m_minor) +
-		                     " (this reader reads version " + std::to_string(OrbContainer::kVersionMajor) + ".x)");
+		                     " (this reader reads versions " + std::to_string(OrbContainer::kOldestVersionMajor) +
+		                     ".x to " + std::to_string(OrbContainer::kVersionMajor) + ".x)");
 	m_pos = h.size();
 }
 
@@ -180,7 +181,7 @@ std::optional<OrbChunk> OrbContainerReader::next()
 
 void OrbContainerReader::checkEnd(const OrbChunk& end) const
 {
-	PayloadReader r(end.payload, end.payloadOffset, tagName(end.tag));
+	PayloadReader r(end.payload, end.payloadOffset, tagName(end.tag), m_major);
 	const std::uint32_t expected = r.u32();
 	if (expected != m_chunks)
 		throw OrbFormatError("end chunk" + at(end.offset) + " counts " + std::to_string(expected) +

@@ -21,8 +21,11 @@ std::string tagName(const ChunkTag& tag);
 namespace OrbContainer {
 
 inline constexpr std::array<std::uint8_t, 8> kMagic = {0x89, 'O', 'R', 'B', '\r', '\n', 0x1A, '\n'};
-inline constexpr std::uint16_t kVersionMajor = 1;
+// Version 2 compresses the large arrays; files of version 1, where they are stored as they are,
+// still read.
+inline constexpr std::uint16_t kVersionMajor = 2;
 inline constexpr std::uint16_t kVersionMinor = 0;
+inline constexpr std::uint16_t kOldestVersionMajor = 1;
 inline constexpr std::size_t kHeaderSize = 16;         // magic, major, minor, CRC-32
 inline constexpr std::size_t kChunkHeaderSize = 12;    // tag, 64-bit payload length
 inline constexpr std::size_t kChunkTrailerSize = 4;    // CRC-32
@@ -76,7 +79,8 @@ class OrbContainerWriter
 public:
 	using Sink = std::function<void(std::span<const std::uint8_t>)>;
 
-	explicit OrbContainerWriter(Sink sink);
+	/// major is the version written in the header; minor is always kVersionMinor.
+	explicit OrbContainerWriter(Sink sink, std::uint16_t major = OrbContainer::kVersionMajor);
 	void writeChunk(const ChunkTag& tag, std::span<const std::uint8_t> payload);
 	void finish();
 

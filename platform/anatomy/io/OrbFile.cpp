@@ -18,7 +18,8 @@ constexpr ChunkTag kStructureTag = chunkTag("STRC");
 class CollectionAssembler
 {
 public:
-	explicit CollectionAssembler(std::uint16_t fileMinor) : m_fileMinor(fileMinor) {}
+	CollectionAssembler(std::uint16_t fileMajor, std::uint16_t fileMinor) : m_fileMajor(fileMajor), m_fileMinor(fileMinor)
+	{}
 
 	void add(const OrbChunk& chunk)
 	{
@@ -41,7 +42,7 @@ public:
 private:
 	PayloadReader reader(const OrbChunk& chunk) const
 	{
-		return PayloadReader(chunk.payload, chunk.payloadOffset, tagName(chunk.tag));
+		return PayloadReader(chunk.payload, chunk.payloadOffset, tagName(chunk.tag), m_fileMajor);
 	}
 
 	/// A later minor version may append fields to a known chunk; for this version every byte counts.
@@ -75,6 +76,7 @@ private:
 		++m_structuresRead;
 	}
 
+	std::uint16_t m_fileMajor;
 	std::uint16_t m_fileMinor;
 	std::unique_ptr<AnatomicalStructureCollection> m_collection;
 	std::size_t m_structuresAnnounced = 0;
@@ -107,32 +109,35 @@ auto namingFile(const char* verb, const std::string& path, F&& f)
 }
 
 void write(const AnatomicalStructureCollection& collection,
-           const std::function<void(std::span<const std::uint8_t>)>& sink)
+           const std::function<void(std::span<const std::uint8_t>)>& sink, const OrbEncoding& encoding)
 {
-	OrbContainerWriter container(sink);
+	if (encoding.major < OrbContainer::kOldestVersionMajor || encoding.major > OrbContainer::kVersionMajor)
+		throw std::invalid_argument("no .orb format version " + std::to_string(encoding.major) + " to write");
+	OrbContainerWriter container(sink, encoding.major);
 	{
-		PayloadWriter w;
+		PayloadWriter w(encoding);
 		OrbCollectionCodec::writeCollection(w, collection);
 		container.writeChunk(kCollectionTag, w.data());
 	}
 	for (int i = 0; i < collection.numAnatomicalStructures(); ++i)
 	{
-		PayloadWriter w;
+		PayloadWriter w(encoding);
 		OrbCollectionCodec::writeStructure(w, *collection.anatomicalStructure(i));
 		container.writeChunk(kStructureTag, w.data());
 	}
 	container.finish();
 }
 
-std::vector<std::uint8_t> encode(const AnatomicalStructureCollection& collection)
+std::vector<std::uint8_t> encode(const AnatomicalStructureCollection& collection, const OrbEncoding& encoding)
 {
 	std::vector<std::uint8_t> bytes;
-	write(collection,
-	      [&](std::span<const std::uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
+	write(
+	    collection, [&](std::span<const std::uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); },
+	    encoding);
 	return bytes;
 }
 
-void save(const Data& data, const std::string& path)
+void save(const Data& data, const std::string& path, const OrbEncoding& encoding)
 {
 	auto collection = dynamic_cast<const AnatomicalStructureCollection*>(&data);
 	if (!collection)
@@ -140,7 +145,7 @@ void save(const Data& data, const std::string& path)
 		                         "': only anatomical structure collections can be saved as .orb");
 	namingFile("Cannot write", path, [&] {
 		AtomicFileWriter file(path);
-		write(*collection, [&](std::span<const std::uint8_t> piece) { file.write(piece); });
+		write(*collection, [&](std::span<const std::uint8_t> piece) { file.write(piece); }, encoding);
 		file.commit();
 	});
 }
@@ -148,7 +153,7 @@ void save(const Data& data, const std::string& path)
 std::unique_ptr<AnatomicalStructureCollection> read(const ByteSource& source)
 {
 	OrbContainerReader container(source);
-	CollectionAssembler assembler(container.versionMinor());
+	CollectionAssembler assembler(container.versionMajor(), container.versionMinor());
 	while (auto chunk = container.next())
 		assembler.add(*chunk);
 	return assembler.finish();

@@ -59,11 +59,11 @@ std::optional<OrbChunk> nextKnown(OrbContainerReader& container, std::span<const
 /// Parses the payload of a chunk whole: every byte counts, except that a newer minor version may
 /// append fields.
 template <typename F>
-auto parsePayload(const OrbChunk& chunk, std::uint16_t minor, F&& parse)
+auto parsePayload(const OrbChunk& chunk, const OrbContainerReader& container, F&& parse)
 {
-	PayloadReader r(chunk.payload, chunk.payloadOffset, tagName(chunk.tag));
+	PayloadReader r(chunk.payload, chunk.payloadOffset, tagName(chunk.tag), container.versionMajor());
 	auto result = parse(r);
-	if (r.remaining() > 0 && minor <= OrbContainer::kVersionMinor)
+	if (r.remaining() > 0 && container.versionMinor() <= OrbContainer::kVersionMinor)
 		r.fail(std::to_string(r.remaining()) + " unexpected bytes at the end of the chunk");
 	return result;
 }
@@ -101,7 +101,7 @@ auto decodeSingle(std::span<const std::uint8_t> bytes, std::span<const ChunkTag>
 	if (!chunk)
 		throw OrbFormatError("the container holds no object of the kind asked for");
 	auto object =
-	    parsePayload(*chunk, container.versionMinor(), [&](PayloadReader& r) { return parse(chunk->tag, r); });
+	    parsePayload(*chunk, container, [&](PayloadReader& r) { return parse(chunk->tag, r); });
 	checkRest(container, known);
 	return object;
 }
@@ -155,7 +155,7 @@ std::unique_ptr<Data> decodeData(std::span<const std::uint8_t> bytes)
 		// a collection spans several chunks: the file reader assembles it from the start
 		if (first->tag == kCollectionTag)
 			return OrbFile::read(source);
-		auto data = parsePayload(*first, container.versionMinor(),
+		auto data = parsePayload(*first, container,
 		                         [&](PayloadReader& r) { return readDataObject(first->tag, r); });
 		checkRest(container, kDataTags);
 		return data;
