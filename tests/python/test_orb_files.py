@@ -1,6 +1,7 @@
 """Collections in .orb files through orbitane.open / orbitane.save."""
 
 import errno
+import fcntl
 import math
 import os
 import random
@@ -385,6 +386,19 @@ def temporaries(directory):
     return sorted(p.name for p in directory.iterdir() if p.name != "case.orb")
 
 
+def locked_by_its_writer(path):
+    """Whether a writer holds the lock of a temporary file (it takes it just after creating it)."""
+    try:
+        with open(path, "rb") as f:
+            fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            fcntl.flock(f, fcntl.LOCK_UN)
+            return False
+    except BlockingIOError:
+        return True
+    except FileNotFoundError:
+        return False
+
+
 def writer_stopped_mid_save(path):
     package_root = os.path.dirname(os.path.dirname(os.path.abspath(orbitane.__file__)))
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [package_root, os.environ.get("PYTHONPATH")])))
@@ -393,7 +407,8 @@ def writer_stopped_mid_save(path):
     while time.monotonic() < deadline and writer.poll() is None:
         if temporaries(path.parent):
             writer.send_signal(signal.SIGSTOP)
-            if temporaries(path.parent):
+            names = temporaries(path.parent)
+            if names and all(locked_by_its_writer(path.parent / name) for name in names):
                 return writer
             writer.send_signal(signal.SIGCONT)
     writer.kill()
