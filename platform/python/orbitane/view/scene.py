@@ -44,10 +44,11 @@ def _default_colour(index):
 def _vertex_normals(points, faces):
     """Area-weighted vertex normals as int8 (x127): a quarter of float32's bytes, and the browser
     is spared computing them for millions of triangles at start."""
-    corners = points[faces]
-    face_normals = np.cross(corners[:, 1] - corners[:, 0], corners[:, 2] - corners[:, 0])
-    normals = np.stack([np.bincount(faces.ravel(), np.repeat(face_normals[:, axis], 3), minlength=len(points))
-                        for axis in range(3)], axis=1)
+    p0, p1, p2 = (points[faces[:, i]] for i in range(3))
+    u, v = (p1 - p0).T, (p2 - p0).T
+    face_normals = (u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0])
+    corners = faces.T.ravel()
+    normals = np.stack([np.bincount(corners, np.tile(n, 3), minlength=len(points)) for n in face_normals], axis=1)
     length = np.linalg.norm(normals, axis=1, keepdims=True)
     normals = np.divide(normals, length, out=np.zeros_like(normals), where=length > 0)
     return np.round(normals * 127).astype(np.int8)
