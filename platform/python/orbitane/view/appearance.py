@@ -12,9 +12,8 @@ import re
 
 import numpy as np
 
-# store name -> the word the style property documentation uses for that kind
-_KIND_WORDS = {"keypoints": "keypoints", "planes": "planes", "images": "images", "meshes": "meshes",
-               "pointclouds": "pointclouds", "graphs": "graphs"}
+# the stores, named as the style property documentation names the kinds (in lower case)
+STORES = ("keypoints", "planes", "images", "meshes", "pointclouds", "graphs")
 
 # the properties this page draws, by store
 DRAWN = {
@@ -43,7 +42,7 @@ def supported_kinds(style_property_class):
     for member in style_property_class:
         found = re.search(r"\(supported by: ([^)]*)\)", member.__doc__ or "")
         words = {w.strip().lower() for w in found.group(1).split(",")} if found else set()
-        kinds[str(member)] = {store for store, word in _KIND_WORDS.items() if word in words}
+        kinds[str(member)] = {store for store in STORES if store in words}
     return kinds
 
 

@@ -12,9 +12,7 @@ import colorsys
 import numpy as np
 
 from .. import styles
-from .appearance import Report, StyleReader
-
-_STORES = ("keypoints", "planes", "images", "meshes", "pointclouds", "graphs")
+from .appearance import STORES, Report, StyleReader
 
 
 class _Block:
@@ -79,7 +77,7 @@ class _SceneBuilder:
         return np.asarray(value.nodes, dtype=float).reshape(-1, 3)
 
     def _elements(self, structure):
-        for store in _STORES:
+        for store in STORES:
             if store == "images":
                 continue
             wrapper = getattr(structure, "keypoints2" if store == "keypoints" else store)
@@ -106,7 +104,11 @@ class _SceneBuilder:
         return [self._collection.anatomical_structure(i) for i in range(len(self._collection))]
 
     def build(self):
-        return [self._structure(index, s) for index, s in enumerate(self._structures())]
+        self.images = 0
+        structures = [self._structure(index, s) for index, s in enumerate(self._structures())]
+        if self.images:  # one line, not one per structure: label maps give every structure its mask
+            self.report.left_out.append(f"{self.images} image set(s): the page does not draw images")
+        return structures
 
     def _structure(self, index, structure):
         identifier = structure.identifier
@@ -124,9 +126,7 @@ class _SceneBuilder:
                 self.report.left_out.append(f"{where}: a plane without a normal")
                 continue
             elements.append({"store": store, "key": key, **element})
-        images = len(structure.images)
-        if images:
-            self.report.left_out.append(f"{identifier} · images: {images} image set(s), which the page does not draw")
+        self.images += len(structure.images)
         return {"identifier": identifier, "color": _swatch(elements, fallback), "elements": elements}
 
     def _relative(self, points):
