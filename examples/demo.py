@@ -6,6 +6,8 @@
 4. The collection is saved as an .orb file and opened again.
 5. A picture of the meshes and keypoints is written as a PNG file.
 6. The label map is saved as a NIfTI file and the command line turns it into files again.
+7. The styled collection becomes an interactive page (python -m orbitane view), and headless
+   Chromium takes its picture.
 
 Run it with tools/demo, which builds the project first. The output lands in demo-output/.
 """
@@ -213,6 +215,38 @@ def command_line_on_nifti(label_map, colours):
         raise SystemExit(f"the command line failed with exit status {done.returncode}")
 
 
+def interactive_page(asc):
+    """The styled collection as a page through the command line, and the page's picture."""
+    heading("7. An interactive page")
+    sheet = asc.components.asc_display_options.get_or_append_style_sheet("labels", None)
+
+    def label(declaration):
+        declaration[anatomy.StyleProperty.SHOW_LABEL_TEXT] = True
+        declaration[anatomy.StyleProperty.POINT_SIZE] = 3.0
+
+    sheet.append_or_modify(anatomy.Selector.parse('keypoints@"Orbitane.Position"'), label)
+    styled = os.path.join(OUTPUT, "abdomen-styled.orb")
+    orbitane.save(asc, styled)
+    page = os.path.join(OUTPUT, "abdomen.html")
+    print("$ python -m orbitane view demo-output/abdomen-styled.orb -o demo-output/abdomen.html")
+    done = subprocess.run([sys.executable, "-m", "orbitane", "view", styled, "-o", page, "--title", "abdomen"],
+                          capture_output=True, text=True)
+    print(done.stdout.rstrip() or done.stderr.rstrip())
+    if done.returncode != 0:
+        raise SystemExit(f"the command line failed with exit status {done.returncode}")
+    from orbitane.view import browser
+    if browser.find_chromium() is None:
+        print("no Chromium here: the page's picture is not taken")
+        return
+    picture = os.path.join(OUTPUT, "abdomen.png")
+    with browser.Browser(width=1000, height=620) as b:
+        b.open(page)
+        milliseconds = browser.wait_for_first_frame(b)
+        with open(picture, "wb") as file:
+            file.write(b.screenshot())
+    print(f"first frame after {milliseconds:.0f} ms; written: {picture}")
+
+
 def main():
     os.makedirs(OUTPUT, exist_ok=True)
     mapping = {value: identifier for value, (identifier, _, _) in ORGANS.items()}
@@ -226,6 +260,7 @@ def main():
     colours = style_colours(reopened)
     draw(reopened, colours, os.path.join(OUTPUT, "anatomy.png"))
     command_line_on_nifti(label_map, colours)
+    interactive_page(reopened)
     return 0
 
 

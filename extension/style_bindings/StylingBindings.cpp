@@ -8,6 +8,7 @@ void registerStyling(py::module_& m, SelectorElemClass& selectorElem, SelectorCl
 	bindSelectorMembers(selectorElem, selector);
 	bindStyleSheetMembers(styleSheet);
 	bindStyleProperty(m);
+	bindStyleResolution(m);
 }
 
 }

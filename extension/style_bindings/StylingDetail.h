@@ -12,5 +12,6 @@ using Python::existing;
 void bindSelectorMembers(SelectorElemClass& selectorElem, SelectorClass& selector);
 void bindStyleSheetMembers(StyleSheetClass& styleSheet);
 void bindStyleProperty(py::module_& m);
+void bindStyleResolution(py::module_& m);
 
 }

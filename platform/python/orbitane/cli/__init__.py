@@ -7,9 +7,9 @@ Exit status 0 on success, 1 with a one-line message when a file cannot be read o
 import argparse
 import sys
 
-from . import labelmap
+from . import labelmap, view
 
-_COMMANDS = (labelmap,)
+_COMMANDS = (labelmap, view)
 
 
 def parser(prog=None):
