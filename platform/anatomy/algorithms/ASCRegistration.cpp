@@ -242,18 +242,15 @@ bool ASCRegistration::computeDeformable()
 		before += count;
 	}
 	// The progress slots may have run the caller's code, so the structures are looked up afresh.
-	for (MeshPair& p : meshes)
-	{
-		AnatomicalStructure* s = p.pair == 0 ? m_moving : m_moving->anatomicalStructureByIdentifier(p.structure);
-		if (!s)
+	auto holder = [this](const MeshPair& p) {
+		return p.pair == 0 ? m_moving : m_moving->anatomicalStructureByIdentifier(p.structure);
+	};
+	for (const MeshPair& p : meshes)
+		if (!holder(p))
 			return fail(Error, kLogCategory,
 			            kFailed + "the structure '" + p.structure + "' left the moving collection during the registration");
-	}
 	for (MeshPair& p : meshes)
-	{
-		AnatomicalStructure* s = p.pair == 0 ? m_moving : m_moving->anatomicalStructureByIdentifier(p.structure);
-		s->meshes.set(p.key, std::move(p.moving));
-	}
+		holder(p)->meshes.set(p.key, std::move(p.moving));
 	transformation.set(Eigen::Matrix4d::Identity());
 	residual.set(std::numeric_limits<double>::quiet_NaN());
 	return true;
