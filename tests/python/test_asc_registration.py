@@ -421,3 +421,31 @@ class TestDeformable:
         edges = np.concatenate([faces[:, [0, 1]], faces[:, [1, 2]], faces[:, [2, 0]]])
         lengths = np.linalg.norm(world[edges[:, 0]] - world[edges[:, 1]], axis=1)
         assert lengths.min() > 0.05 and lengths.max() < 3.0
+
+    def test_progress_rises_mesh_by_mesh_while_it_runs(self):
+        z, y, x = np.indices((24, 26, 44))
+        labels = (((x - 12) / 9) ** 2 + ((y - 12.5) / 8) ** 2 + ((z - 11.5) / 7) ** 2 <= 1).astype(np.uint8)
+        labels[((x - 33) / 5) ** 2 + ((y - 12.5) / 5) ** 2 + ((z - 11.5) / 5) ** 2 <= 1] = 2
+        image = orbitane.SharedImageSet(labels, modality=orbitane.Modality.LABEL)
+        fixed = anatomy.generic_asc_from_label_map(image, {1: "large", 2: "small"})
+        moving = fixed.clone()
+        sizes = []
+        for name in ("large", "small"):
+            mesh = fixed.anatomical_structure(name).meshes[SEGMENTATION]
+            moving.anatomical_structure(name).meshes[SEGMENTATION] = orbitane.Mesh(mesh.vertices + [0.8, -0.5, 0.3],
+                                                                                 mesh.faces)
+            sizes.append(mesh.num_vertices)
+        r = Registration(fixed, moving)
+        r.registration_method = Method.DeformableMeshRegistration
+        progress, unchanged = [], []
+        # while it runs, nothing is written yet: the fitted meshes land together at the end
+        r.progress.connect(lambda f: (progress.append(f), unchanged.append(
+            np.array_equal(moving.anatomical_structure("large").meshes[SEGMENTATION].vertices,
+                           fixed.anatomical_structure("large").meshes[SEGMENTATION].vertices + [0.8, -0.5, 0.3]))))
+        r.compute()
+        assert r.status == 0
+        assert len(progress) > 10 and all(unchanged)
+        assert progress == sorted(progress) and 0 < progress[0] and progress[-1] == 1.0
+        # each mesh's share is its share of the vertices, the larger mesh first
+        assert sizes[0] > sizes[1]
+        assert any(p == pytest.approx(sizes[0] / sum(sizes), abs=1e-12) for p in progress)

@@ -89,6 +89,34 @@ std::vector<Eigen::Vector3d> worldVertices(const Mesh& mesh)
 	return out;
 }
 
+/// A paired mesh to register, copied out of the collections: progress slots run the caller's code,
+/// which may change the collections while the registration runs.
+struct MeshPair
+{
+	std::size_t pair = 0;    // position in pairStructures' list; 0 is the collections themselves
+	std::string structure;
+	std::string key;
+	std::vector<Eigen::Vector3d> fixedVertices, movingVertices;    // in world coordinates
+	std::vector<Eigen::Vector3i> fixedFaces;
+	std::unique_ptr<Mesh> moving;    // a copy, which receives the fitted vertices
+};
+
+std::vector<MeshPair> pairedMeshes(const std::vector<StructurePair>& pairs)
+{
+	std::vector<MeshPair> meshes;
+	for (std::size_t i = 0; i < pairs.size(); ++i)
+	{
+		const auto& [f, m] = pairs[i];
+		forEachPairedEntry(f->meshes, m->meshes, [&](const std::string& key, const auto& fe, const auto& me) {
+			const Mesh& fixedMesh = *fe.value();
+			const Mesh& movingMesh = *me.value();
+			meshes.push_back({i, m->identifier(), key, worldVertices(fixedMesh), worldVertices(movingMesh),
+			                  fixedMesh.faces(), std::make_unique<Mesh>(movingMesh)});
+		});
+	}
+	return meshes;
+}
+
 /// A residual above this share of the fixed side's spread marks a fit that misses the shapes.
 constexpr double kPoorFitShare = 0.1;
 
@@ -187,44 +215,44 @@ void ASCRegistration::reportResidual(double rms, double spread)
 
 bool ASCRegistration::computeDeformable()
 {
-	struct Fitted
-	{
-		KeyValueStore<std::unique_ptr<Mesh>>* store;
-		std::string key;
-		std::unique_ptr<Mesh> mesh;
-	};
-	std::vector<Fitted> fitted;
-	for (const auto& [f, m] : pairStructures(*m_fixed, *m_moving))
-	{
-		std::optional<std::string> failure;
-		forEachPairedEntry(f->meshes, m->meshes, [&](const std::string& key, const auto& fe, const auto& me) {
-			const Mesh& fixedMesh = *fe.value();
-			const Mesh& movingMesh = *me.value();
-			auto result = Registration::deformMeshOnto(worldVertices(fixedMesh), fixedMesh.faces(),
-			                                           worldVertices(movingMesh), movingMesh.faces());
-			if (!result.ok)
-			{
-				failure = "mesh '" + key + "' of '" + m->identifier() + "': " + result.reason;
-				return;
-			}
-			// back into the moving mesh's own frame, so its matrix stays what it was
-			const Eigen::Matrix4d toMesh = movingMesh.matrixToWorld().inverse();
-			for (Eigen::Vector3d& v : result.vertices)
-				v = (toMesh * v.homogeneous()).head<3>();
-			auto mesh = std::make_unique<Mesh>(movingMesh);
-			mesh->setVertices(std::move(result.vertices));
-			fitted.push_back({&m->meshes, key, std::move(mesh)});
-		});
-		if (failure)
-			return fail(InvalidInput, kLogCategory, kFailed + *failure);
-	}
-	if (fitted.empty())
+	std::vector<MeshPair> meshes = pairedMeshes(pairStructures(*m_fixed, *m_moving));
+	if (meshes.empty())
 		return fail(InvalidInput, kLogCategory, kFailed + "no meshes with the same key in paired structures");
-	for (Fitted& f : fitted)
-		f.store->set(f.key, std::move(f.mesh));
+
+	// Each mesh's share of the progress is its share of the moving vertices.
+	double total = 0.0;
+	for (const MeshPair& p : meshes)
+		total += static_cast<double>(p.movingVertices.size());
+	double before = 0.0;
+	for (MeshPair& p : meshes)
+	{
+		const double count = static_cast<double>(p.movingVertices.size());
+		Registration::MeshDeformationOptions options;
+		options.progress = [this, before, count, total](double f) { setProgress((before + f * count) / total); };
+		auto result =
+		    Registration::deformMeshOnto(p.fixedVertices, p.fixedFaces, p.movingVertices, p.moving->faces(), options);
+		if (!result.ok)
+			return fail(InvalidInput, kLogCategory,
+			            kFailed + "mesh '" + p.key + "' of '" + p.structure + "': " + result.reason);
+		// back into the moving mesh's own frame, so its matrix stays what it was
+		const Eigen::Matrix4d toMesh = p.moving->matrixToWorld().inverse();
+		for (Eigen::Vector3d& v : result.vertices)
+			v = (toMesh * v.homogeneous()).head<3>();
+		p.moving->setVertices(std::move(result.vertices));
+		before += count;
+	}
+	// The progress slots may have run the caller's code, so the structures are looked up afresh.
+	auto holder = [this](const MeshPair& p) {
+		return p.pair == 0 ? m_moving : m_moving->anatomicalStructureByIdentifier(p.structure);
+	};
+	for (const MeshPair& p : meshes)
+		if (!holder(p))
+			return fail(Error, kLogCategory,
+			            kFailed + "the structure '" + p.structure + "' left the moving collection during the registration");
+	for (MeshPair& p : meshes)
+		holder(p)->meshes.set(p.key, std::move(p.moving));
 	transformation.set(Eigen::Matrix4d::Identity());
 	residual.set(std::numeric_limits<double>::quiet_NaN());
-	setProgress(1.0);
 	return true;
 }
 

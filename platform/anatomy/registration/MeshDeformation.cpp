@@ -1,10 +1,13 @@
 #include "anatomy/registration/MeshDeformation.h"
 
+#include "anatomy/registration/DisplacementLattice.h"
+
 #include <Eigen/Geometry>
-#include <Eigen/SparseCholesky>
+#include <Eigen/IterativeLinearSolvers>
 #include <Eigen/SparseCore>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -83,86 +86,104 @@ struct TriangleSurface::Tree
 	Vertices vertices;
 	std::vector<Eigen::Vector3i> faces;
 	std::vector<int> order;
+	std::vector<Eigen::Vector3d> centres;    // of the faces, kept only while building
 	std::vector<Node> nodes;
 
 	static constexpr int kLeafSize = 4;
+	// Median splits keep the depth near log2(faces / kLeafSize), far below this for any mesh that fits in memory.
+	static constexpr int kMaxDepth = 64;
+
+	const Eigen::Vector3d& corner(int f, int k) const
+	{
+		return vertices[static_cast<size_t>(faces[static_cast<size_t>(f)](k))];
+	}
 
 	Eigen::AlignedBox3d faceBox(int f) const
 	{
 		Eigen::AlignedBox3d box;
 		for (int k = 0; k < 3; ++k)
-			box.extend(vertices[static_cast<size_t>(faces[static_cast<size_t>(f)](k))]);
+			box.extend(corner(f, k));
 		return box;
 	}
 
-	Eigen::Vector3d centre(int f) const
+	void build()
 	{
-		const auto& t = faces[static_cast<size_t>(f)];
-		return (vertices[static_cast<size_t>(t(0))] + vertices[static_cast<size_t>(t(1))] +
-		        vertices[static_cast<size_t>(t(2))]) /
-		       3.0;
+		order.resize(faces.size());
+		std::iota(order.begin(), order.end(), 0);
+		centres.resize(faces.size());
+		for (size_t f = 0; f < faces.size(); ++f)
+			centres[f] = (corner(static_cast<int>(f), 0) + corner(static_cast<int>(f), 1) + corner(static_cast<int>(f), 2)) / 3.0;
+		nodes.reserve(2 * faces.size() / kLeafSize + 2);
+		build(0, static_cast<int>(faces.size()), 0);
+		centres = {};
 	}
 
-	// Splits at the median along the longest axis, so the depth stays logarithmic for any input.
-	int build(int first, int count)
+	// Splits at the median along the longest axis of the face centres, so the depth stays
+	// logarithmic for any input; boxes are gathered from the children on the way back.
+	int build(int first, int count, int depth)
 	{
 		const int id = static_cast<int>(nodes.size());
 		nodes.emplace_back();
-		Eigen::AlignedBox3d box;
-		for (int i = first; i < first + count; ++i)
-			box.extend(faceBox(order[static_cast<size_t>(i)]));
-		nodes[static_cast<size_t>(id)].box = box;
-		if (count <= kLeafSize)
+		if (count <= kLeafSize || depth + 1 >= kMaxDepth)
 		{
+			Eigen::AlignedBox3d box;
+			for (int i = first; i < first + count; ++i)
+				box.extend(faceBox(order[static_cast<size_t>(i)]));
+			nodes[static_cast<size_t>(id)].box = box;
 			nodes[static_cast<size_t>(id)].first = first;
 			nodes[static_cast<size_t>(id)].count = count;
 			return id;
 		}
+		Eigen::AlignedBox3d spread;
+		for (int i = first; i < first + count; ++i)
+			spread.extend(centres[static_cast<size_t>(order[static_cast<size_t>(i)])]);
 		int axis = 0;
-		box.sizes().maxCoeff(&axis);
+		spread.sizes().maxCoeff(&axis);
 		const int half = count / 2;
 		std::nth_element(order.begin() + first, order.begin() + first + half, order.begin() + first + count,
-		                 [&](int a, int b) { return centre(a)(axis) < centre(b)(axis); });
-		const int left = build(first, half);
-		const int right = build(first + half, count - half);
-		nodes[static_cast<size_t>(id)].left = left;
-		nodes[static_cast<size_t>(id)].right = right;
+		                 [&](int a, int b) {
+			                 return centres[static_cast<size_t>(a)](axis) < centres[static_cast<size_t>(b)](axis);
+		                 });
+		const int left = build(first, half, depth + 1);
+		const int right = build(first + half, count - half, depth + 1);
+		Node& node = nodes[static_cast<size_t>(id)];
+		node.left = left;
+		node.right = right;
+		node.box = nodes[static_cast<size_t>(left)].box.merged(nodes[static_cast<size_t>(right)].box);
 		return id;
 	}
 
-	void testLeaf(const Node& leaf, const Eigen::Vector3d& q, SurfacePoint& best, double& best2) const
+	void testFace(int f, const Eigen::Vector3d& q, SurfacePoint& best, double& best2) const
 	{
-		for (int i = leaf.first; i < leaf.first + leaf.count; ++i)
+		const Eigen::Vector3d c = closestPointOnTriangle(q, corner(f, 0), corner(f, 1), corner(f, 2));
+		const double d2 = (c - q).squaredNorm();
+		if (d2 < best2)
 		{
-			const int f = order[static_cast<size_t>(i)];
-			const auto& t = faces[static_cast<size_t>(f)];
-			const Eigen::Vector3d c =
-			    closestPointOnTriangle(q, vertices[static_cast<size_t>(t(0))], vertices[static_cast<size_t>(t(1))],
-			                           vertices[static_cast<size_t>(t(2))]);
-			const double d2 = (c - q).squaredNorm();
-			if (d2 < best2)
-			{
-				best2 = d2;
-				best.point = c;
-				best.triangle = f;
-			}
+			best2 = d2;
+			best.point = c;
+			best.triangle = f;
 		}
 	}
 
-	SurfacePoint query(const Eigen::Vector3d& q) const
+	SurfacePoint query(const Eigen::Vector3d& q, int hint) const
 	{
 		SurfacePoint best;
 		double best2 = std::numeric_limits<double>::infinity();
-		std::vector<int> stack{0};
-		while (!stack.empty())
+		// A nearby point's triangle bounds the search from the start, which prunes most of the tree.
+		if (hint >= 0 && static_cast<size_t>(hint) < faces.size())
+			testFace(hint, q, best, best2);
+		std::array<int, kMaxDepth + 1> stack;
+		int top = 0;
+		stack[static_cast<size_t>(top++)] = 0;
+		while (top > 0)
 		{
-			const Node& node = nodes[static_cast<size_t>(stack.back())];
-			stack.pop_back();
+			const Node& node = nodes[static_cast<size_t>(stack[static_cast<size_t>(--top)])];
 			if (node.box.squaredExteriorDistance(q) >= best2)
 				continue;
 			if (node.left < 0)
 			{
-				testLeaf(node, q, best, best2);
+				for (int i = node.first; i < node.first + node.count; ++i)
+					testFace(order[static_cast<size_t>(i)], q, best, best2);
 				continue;
 			}
 			// The nearer child goes on top so that it tightens the bound first.
@@ -170,8 +191,8 @@ struct TriangleSurface::Tree
 			if (nodes[static_cast<size_t>(farChild)].box.squaredExteriorDistance(q) <
 			    nodes[static_cast<size_t>(nearChild)].box.squaredExteriorDistance(q))
 				std::swap(nearChild, farChild);
-			stack.push_back(farChild);
-			stack.push_back(nearChild);
+			stack[static_cast<size_t>(top++)] = farChild;
+			stack[static_cast<size_t>(top++)] = nearChild;
 		}
 		best.distance = std::sqrt(best2);
 		return best;
@@ -202,17 +223,17 @@ TriangleSurface::TriangleSurface(Vertices vertices, const Faces& faces) : m_tree
 		throw std::invalid_argument("the surface " + why);
 	m_tree->vertices = std::move(vertices);
 	m_tree->faces = faces;
-	m_tree->order.resize(faces.size());
-	std::iota(m_tree->order.begin(), m_tree->order.end(), 0);
-	m_tree->nodes.reserve(2 * faces.size() / Tree::kLeafSize + 2);
-	m_tree->build(0, static_cast<int>(faces.size()));
+	m_tree->build();
 }
 
 TriangleSurface::~TriangleSurface() = default;
 TriangleSurface::TriangleSurface(TriangleSurface&&) noexcept = default;
 TriangleSurface& TriangleSurface::operator=(TriangleSurface&&) noexcept = default;
 
-SurfacePoint TriangleSurface::closestPoint(const Eigen::Vector3d& query) const { return m_tree->query(query); }
+SurfacePoint TriangleSurface::closestPoint(const Eigen::Vector3d& query, int nearTriangle) const
+{
+	return m_tree->query(query, nearTriangle);
+}
 
 double meanSurfaceDistance(const Vertices& points, const TriangleSurface& surface)
 {
@@ -232,6 +253,20 @@ double meanSurfaceDistance(const Vertices& points, const Vertices& surfaceVertic
 namespace {
 
 using SparseMatrix = Eigen::SparseMatrix<double>;
+using Solver = Eigen::ConjugateGradient<SparseMatrix, Eigen::Lower | Eigen::Upper>;
+
+// Lattice cells span this many mean edge lengths of the moving mesh.
+constexpr double kLatticeEdges = 8.0;
+// A stiffness s spreads a vertex's pull over about sqrt(1.5 s) edges; from this stiffness on the
+// pull spans half a lattice cell, which the lattice can carry.
+constexpr double kLatticeStiffness = kLatticeEdges * kLatticeEdges / 4.0 / 1.5;
+// Iterations over every vertex are capped at this many vertex visits in all (but never fewer
+// than kMinVertexIterations): they cost a closest-point search and a solve over the whole mesh each.
+constexpr double kVertexVisits = 2e6;
+constexpr int kMinVertexIterations = 3;
+// Each solve starts from the previous iteration's field, so a loose tolerance is reached in a few steps.
+constexpr double kSolverTolerance = 1e-3;
+constexpr int kSolverSteps = 100;
 
 // The graph Laplacian of the mesh's edges (each shared edge counted once).
 SparseMatrix edgeLaplacian(size_t vertexCount, const Faces& faces)
@@ -270,6 +305,169 @@ SparseMatrix identity(Eigen::Index n)
 	return i;
 }
 
+double meanEdgeLength(const Eigen::MatrixX3d& base, const Faces& faces)
+{
+	double sum = 0.0;
+	for (const auto& f : faces)
+		for (int k = 0; k < 3; ++k)
+			sum += (base.row(f(k)) - base.row(f((k + 1) % 3))).norm();
+	const double mean = faces.empty() ? 0.0 : sum / (3.0 * static_cast<double>(faces.size()));
+	return mean > 0.0 ? mean : 1.0;
+}
+
+/// Which iterations run on the lattice (the first ones) and each iteration's stiffness.
+struct Schedule
+{
+	int latticeIterations = 0;
+	std::vector<double> stiffness;
+};
+
+Schedule planSchedule(const MeshDeformationOptions& options, Eigen::Index vertices)
+{
+	const int total = options.iterations;
+	const double first = options.initialStiffness, last = options.finalStiffness;
+	// Stiff at first, so the mesh moves nearly as a whole; supple at the end, for the detail.
+	auto at = [&](double t) {
+		return first > 0.0 && last > 0.0 ? first * std::pow(last / first, t) : first + t * (last - first);
+	};
+	auto share = [](int i, int count) { return count > 1 ? static_cast<double>(i) / (count - 1) : 1.0; };
+	int stiff = 0;
+	while (stiff < total && at(share(stiff, total)) >= kLatticeStiffness)
+		++stiff;
+	const int cap = std::max(kMinVertexIterations,
+	                         static_cast<int>(std::ceil(kVertexVisits / static_cast<double>(std::max<Eigen::Index>(vertices, 1)))));
+	const int fine = std::max(1, std::min(total - stiff, cap));
+
+	// Where the cap leaves more iterations to the lattice, the schedule is stretched over them.
+	Schedule schedule;
+	schedule.latticeIterations = total - fine;
+	const double latticeEnd = std::max(0.0, share(stiff - 1, total));
+	const double fineStart = share(std::min(stiff, total - 1), total);
+	for (int i = 0; i < schedule.latticeIterations; ++i)
+		schedule.stiffness.push_back(at(latticeEnd * share(i, schedule.latticeIterations)));
+	for (int i = 0; i < fine; ++i)
+		schedule.stiffness.push_back(at(fineStart + (1.0 - fineStart) * share(i, fine)));
+	return schedule;
+}
+
+/// The state the iterations share: the moving vertices at rest, their displacement so far and
+/// the triangle each last found closest (which speeds up its next search).
+struct Deformation
+{
+	const TriangleSurface& surface;
+	Eigen::MatrixX3d base;
+	Eigen::MatrixX3d displacement;
+	std::vector<int> nearTriangle;
+	const MeshDeformationOptions& options;
+	int done = 0;
+
+	// The way from vertex v, displaced by `offset`, to its closest point on the fixed surface.
+	Eigen::RowVector3d pull(Eigen::Index v, const Eigen::RowVector3d& offset)
+	{
+		const Eigen::Vector3d x = (base.row(v) + offset).transpose();
+		const SurfacePoint closest = surface.closestPoint(x, nearTriangle[static_cast<size_t>(v)]);
+		nearTriangle[static_cast<size_t>(v)] = closest.triangle;
+		return (closest.point - x).transpose();
+	}
+
+	void iterationDone()
+	{
+		++done;
+		if (options.progress)
+			options.progress(static_cast<double>(done) / options.iterations);
+	}
+};
+
+Eigen::RowVector3d interpolate(const DisplacementLattice::Stencil& s, const Eigen::MatrixX3d& field)
+{
+	Eigen::RowVector3d u = Eigen::RowVector3d::Zero();
+	for (int k = 0; k < 8; ++k)
+		u += s.weights[static_cast<size_t>(k)] * field.row(s.nodes[static_cast<size_t>(k)]);
+	return u;
+}
+
+// Fits a lattice field to the pulls of a spread sample of the vertices; the stiffness acts along
+// the lattice's edges. Minimises Σ_sample |u − target|² + stiffness · scale · Σ_edges |U_a − U_b|².
+bool fitLattice(Deformation& d, const std::vector<double>& stiffness, double edge)
+{
+	const DisplacementLattice lattice(d.base, kLatticeEdges * edge);
+	const std::vector<int> sample = lattice.spreadSample(d.base);
+	std::vector<DisplacementLattice::Stencil> stencils;
+	stencils.reserve(sample.size());
+	std::vector<Eigen::Triplet<double>> entries;
+	entries.reserve(sample.size() * 64);
+	for (const int v : sample)
+	{
+		const auto& s = stencils.emplace_back(lattice.stencil(d.base.row(v).transpose()));
+		for (int a = 0; a < 8; ++a)
+			for (int b = 0; b < 8; ++b)
+				entries.emplace_back(s.nodes[static_cast<size_t>(a)], s.nodes[static_cast<size_t>(b)],
+				                     s.weights[static_cast<size_t>(a)] * s.weights[static_cast<size_t>(b)]);
+	}
+	const Eigen::Index m = lattice.nodeCount();
+	SparseMatrix gram(m, m);
+	gram.setFromTriplets(entries.begin(), entries.end());
+	entries = {};
+	// The lattice's edges are longer than the mesh's and its sample sparser than the vertices: the
+	// scale keeps the reach of a stiffness what it is on the mesh. The small ridge settles nodes
+	// that no sampled vertex weighs.
+	const double h = lattice.spacing();
+	const double scale = 0.5 * (edge / h) * (edge / h) * static_cast<double>(sample.size()) / static_cast<double>(m);
+	const SparseMatrix laplacian = lattice.edgeLaplacian() * scale;
+	const SparseMatrix ridge = identity(m) * (1e-9 * gram.diagonal().maxCoeff());
+
+	Eigen::MatrixX3d field = Eigen::MatrixX3d::Zero(m, 3);
+	SparseMatrix system;
+	Solver solver;
+	solver.setTolerance(kSolverTolerance);
+	solver.setMaxIterations(kSolverSteps);
+	for (const double s : stiffness)
+	{
+		Eigen::MatrixX3d rhs = gram * field;
+		for (size_t k = 0; k < sample.size(); ++k)
+		{
+			const Eigen::RowVector3d pull = d.pull(sample[k], interpolate(stencils[k], field));
+			for (int c = 0; c < 8; ++c)
+				rhs.row(stencils[k].nodes[static_cast<size_t>(c)]) += stencils[k].weights[static_cast<size_t>(c)] * pull;
+		}
+		system = gram + s * laplacian + ridge;    // the solver keeps a reference to it
+		solver.compute(system);
+		field = solver.solveWithGuess(rhs, field);
+		if (solver.info() == Eigen::NumericalIssue || !field.allFinite())
+			return false;
+		d.iterationDone();
+	}
+	for (Eigen::Index v = 0; v < d.base.rows(); ++v)
+		d.displacement.row(v) = interpolate(lattice.stencil(d.base.row(v).transpose()), field);
+	return true;
+}
+
+// Minimises |u − target|² + stiffness · Σ_edges |u_a − u_b|² over every vertex, where the target
+// is each vertex's displacement plus its pull.
+bool fitVertices(Deformation& d, const std::vector<double>& stiffness, const Faces& faces)
+{
+	const Eigen::Index n = d.base.rows();
+	const SparseMatrix laplacian = edgeLaplacian(static_cast<size_t>(n), faces);
+	const SparseMatrix eye = identity(n);
+	SparseMatrix system;
+	Solver solver;
+	solver.setTolerance(kSolverTolerance);
+	solver.setMaxIterations(kSolverSteps);
+	for (const double s : stiffness)
+	{
+		Eigen::MatrixX3d target = d.displacement;
+		for (Eigen::Index v = 0; v < n; ++v)
+			target.row(v) += d.pull(v, d.displacement.row(v));
+		system = eye + s * laplacian;    // the solver keeps a reference to it
+		solver.compute(system);
+		d.displacement = solver.solveWithGuess(target, d.displacement);
+		if (solver.info() == Eigen::NumericalIssue || !d.displacement.allFinite())
+			return false;
+		d.iterationDone();
+	}
+	return true;
+}
+
 }    // namespace
 
 MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces& fixedFaces,
@@ -294,43 +492,23 @@ MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces&
 	}
 
 	const auto n = static_cast<Eigen::Index>(movingVertices.size());
-	const SparseMatrix laplacian = edgeLaplacian(movingVertices.size(), movingFaces);
-	const SparseMatrix eye = identity(n);
-	Eigen::MatrixX3d base(n, 3);
+	Deformation d{*surface, Eigen::MatrixX3d(n, 3), Eigen::MatrixX3d::Zero(n, 3),
+	              std::vector<int>(movingVertices.size(), -1), options};
 	for (Eigen::Index i = 0; i < n; ++i)
-		base.row(i) = movingVertices[static_cast<size_t>(i)].transpose();
-	Eigen::MatrixX3d displacement = Eigen::MatrixX3d::Zero(n, 3);
+		d.base.row(i) = movingVertices[static_cast<size_t>(i)].transpose();
 
-	Eigen::SimplicialLDLT<SparseMatrix> solver;
-	solver.analyzePattern(eye + laplacian);
-	const int iterations = options.iterations;
-	for (int it = 0; it < iterations; ++it)
-	{
-		// Stiff at first, so the mesh moves nearly as a whole; supple at the end, for the detail.
-		const double t = iterations > 1 ? static_cast<double>(it) / (iterations - 1) : 1.0;
-		const double stiffness =
-		    options.initialStiffness > 0.0 && options.finalStiffness > 0.0
-		        ? options.initialStiffness * std::pow(options.finalStiffness / options.initialStiffness, t)
-		        : options.initialStiffness + t * (options.finalStiffness - options.initialStiffness);
-		Eigen::MatrixX3d target = displacement;
-		for (Eigen::Index i = 0; i < n; ++i)
-		{
-			const Eigen::Vector3d x = base.row(i).transpose() + displacement.row(i).transpose();
-			target.row(i) += (surface->closestPoint(x).point - x).transpose();
-		}
-		// Minimises |u − target|² + stiffness · Σ_edges |u_a − u_b|².
-		solver.factorize(eye + stiffness * laplacian);
-		if (solver.info() != Eigen::Success)
-			return {false, "the smoothing system could not be solved", {}};
-		displacement = solver.solve(target);
-		if (options.progress)
-			options.progress(static_cast<double>(it + 1) / iterations);
-	}
+	const Schedule schedule = planSchedule(options, n);
+	const auto split = schedule.stiffness.begin() + schedule.latticeIterations;
+	const bool solved = (schedule.latticeIterations == 0 ||
+	                     fitLattice(d, {schedule.stiffness.begin(), split}, meanEdgeLength(d.base, movingFaces))) &&
+	                    fitVertices(d, {split, schedule.stiffness.end()}, movingFaces);
+	if (!solved)
+		return {false, "the smoothing system could not be solved", {}};
 
 	result.ok = true;
 	result.vertices.resize(movingVertices.size());
 	for (Eigen::Index i = 0; i < n; ++i)
-		result.vertices[static_cast<size_t>(i)] = (base.row(i) + displacement.row(i)).transpose();
+		result.vertices[static_cast<size_t>(i)] = (d.base.row(i) + d.displacement.row(i)).transpose();
 	return result;
 }
 

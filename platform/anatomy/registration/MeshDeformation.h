@@ -34,7 +34,9 @@ public:
 	TriangleSurface(TriangleSurface&&) noexcept;
 	TriangleSurface& operator=(TriangleSurface&&) noexcept;
 
-	SurfacePoint closestPoint(const Eigen::Vector3d& query) const;
+	/// The closest surface point to `query`. `nearTriangle`, the triangle found for a point close
+	/// by (or -1), only speeds the search up.
+	SurfacePoint closestPoint(const Eigen::Vector3d& query, int nearTriangle = -1) const;
 
 private:
 	struct Tree;
@@ -48,6 +50,8 @@ double meanSurfaceDistance(const Vertices& points, const Vertices& surfaceVertic
 struct MeshDeformationOptions
 {
 	/// Closest-point iterations; stiffness falls geometrically from the first value to the last.
+	/// Stiffness is in units of the moving mesh's edges: a stiffness s spreads a vertex's pull over
+	/// about sqrt(1.5 s) edges.
 	int iterations = 40;
 	double initialStiffness = 50.0;
 	double finalStiffness = 0.1;
@@ -65,6 +69,12 @@ struct MeshDeformationResult
 /// Moves the moving mesh's vertices onto the fixed surface by a smooth displacement field
 /// (non-rigid closest-point iterations regularised along the moving mesh's edges). The moving
 /// faces only supply the neighbourhoods; the topology is not changed.
+///
+/// The stiff first iterations, whose pull spreads over many edges, fit a coarse lattice field to a
+/// spread sample of the vertices; the supple last ones work on every vertex and edge. On large
+/// meshes the vertex iterations are capped (the lattice takes over the rest of the schedule), so
+/// the cost grows about linearly with the vertex count. `progress` receives one report per
+/// iteration.
 MeshDeformationResult deformMeshOnto(const Vertices& fixedVertices, const Faces& fixedFaces,
                                      const Vertices& movingVertices, const Faces& movingFaces,
                                      const MeshDeformationOptions& options = {});

@@ -1,5 +1,7 @@
 #include "anatomy/shapemodel/Pca.h"
 
+#include "anatomy/shapemodel/DenseProducts.h"
+
 #include <Eigen/Eigenvalues>
 #include <Eigen/SVD>
 
@@ -41,23 +43,20 @@ void normaliseSigns(Eigen::MatrixXd& modes)
 	}
 }
 
-// Row blocks small enough to stay in cache make the tall product several times faster than one
-// whole-matrix product, and let it overwrite its own input.
-constexpr Eigen::Index kRowBlock = 512;
+// Rows multiplied between two progress reports.
+constexpr Eigen::Index kProgressRows = 8192;
 
-// Replaces the leading columns of `data` with data · weights, block of rows by block of rows.
+// Replaces the leading columns of `data` with data · weights.
 void multiplyInPlace(Eigen::MatrixXd& data, const Eigen::MatrixXd& weights, const PcaOptions& options, double from,
                      double to)
 {
-	Eigen::MatrixXd block(kRowBlock, weights.cols());
 	const Eigen::Index rows = data.rows();
-	for (Eigen::Index r = 0; r < rows; r += kRowBlock)
+	for (Eigen::Index r = 0; r < rows; r += kProgressRows)
 	{
-		const Eigen::Index b = std::min(kRowBlock, rows - r);
-		block.topRows(b).noalias() = data.middleRows(r, b) * weights;
-		data.block(r, 0, b, weights.cols()) = block.topRows(b);
-		if (options.progress && (r / kRowBlock) % 16 == 15)
-			options.progress(from + (to - from) * static_cast<double>(r + b) / static_cast<double>(rows));
+		const Eigen::Index count = std::min(kProgressRows, rows - r);
+		multiplyRowsInPlace(data, r, count, weights);
+		if (r + count < rows)
+			report(options, from + (to - from) * static_cast<double>(r + count) / static_cast<double>(rows));
 	}
 	data.conservativeResize(Eigen::NoChange, weights.cols());
 }
@@ -67,8 +66,7 @@ void multiplyInPlace(Eigen::MatrixXd& data, const Eigen::MatrixXd& weights, cons
 void viaGram(Eigen::MatrixXd& centred, const PcaOptions& options, PcaModel& model)
 {
 	const Eigen::Index n = centred.cols();
-	Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(n, n);
-	gram.selfadjointView<Eigen::Lower>().rankUpdate(centred.transpose());
+	const Eigen::MatrixXd gram = gramLower(centred);
 	report(options, 0.4);
 	const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(gram);    // reads the lower triangle only
 	if (eig.info() != Eigen::Success)
@@ -130,6 +128,7 @@ PcaModel computePca(Eigen::MatrixXd shapes, const PcaOptions& options)
 
 	PcaModel model;
 	const Eigen::Index n = shapes.cols();
+	report(options, 0.0);
 	model.mean = shapes * Eigen::VectorXd::Constant(n, 1.0 / static_cast<double>(n));
 	shapes.colwise() -= model.mean;
 	report(options, 0.05);
