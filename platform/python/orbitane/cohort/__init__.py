@@ -60,7 +60,7 @@ def _run(client, cases, table, mesh_format):
     """The rows of every case, in the order of the cases, with a bar over them on a terminal."""
     token = uuid.uuid4().hex[:8]
     keys = [f"cohort-{case.name}-{token}" for case in cases]
-    futures = client.map(convert_case, cases, table=table, mesh_format=mesh_format, key=keys)
+    futures = client.map(convert_case, cases, table=table, mesh_format=mesh_format, since=time.time(), key=keys)
     number = {key: i for i, key in enumerate(keys)}
     rows = [None] * len(cases)
     tqdm = require("tqdm").tqdm

@@ -39,10 +39,15 @@ def is_done(case):
     return True
 
 
-def convert_case(case, table=None, mesh_format="stl"):
-    """Converts one case unless it is done; returns its Row. Errors of the case become the row."""
+def convert_case(case, table=None, mesh_format="stl", since=None):
+    """Converts one case unless it is done; returns its Row. Errors of the case become the row.
+
+    ``since`` is the time (``time.time()``) the run started: an output written after it comes
+    from an earlier attempt of this run, whose row was lost with its worker, and counts as converted.
+    """
     if is_done(case):
-        return Row(case.input, SKIPPED)
+        written_now = since is not None and os.stat(case.output).st_mtime >= since
+        return Row(case.input, CONVERTED if written_now else SKIPPED)
     try:
         collection = collection_from(read_label_map(case.path), case.input, table)
         if case.export_dir is not None:
