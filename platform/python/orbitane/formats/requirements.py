@@ -8,6 +8,7 @@ _PURPOSES = {
     "meshio": ("mesh and point cloud files", "python3-meshio"),
     "tqdm": ("the command line's progress bar", "python3-tqdm"),
     "distributed": ("cohort runs", "python3-distributed"),
+    "dask": ("cohort runs", "python3-dask"),
 }
 
 
