@@ -5,6 +5,7 @@ import ast
 import importlib
 import importlib.util
 import tomllib
+import types
 from pathlib import Path
 
 import pytest
@@ -51,7 +52,9 @@ def test_stub_declares_every_public_name_and_member_of_its_module(module_name):
     tree = ast.parse(path.read_text(encoding="utf-8"), filename=str(path))
     module = importlib.import_module(module_name)
     names, classes = _bound_names(tree.body)
-    assert _public(vars(module)) - names == set()
+    # submodules become attributes only once something imports them, which other tests may do
+    public = {n for n in _public(vars(module)) if not isinstance(getattr(module, n), types.ModuleType)}
+    assert public - names == set()
     assert classes, "a stub without classes lost its module's types"
     for class_name, node in classes.items():
         members, _ = _bound_names(node.body)

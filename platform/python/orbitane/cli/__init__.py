@@ -7,9 +7,9 @@ Exit status 0 on success, 1 with a one-line message when a file cannot be read o
 import argparse
 import sys
 
-from . import labelmap, view
+from . import cohort, labelmap, shape_model, view
 
-_COMMANDS = (labelmap, view)
+_COMMANDS = (labelmap, cohort, shape_model, view)
 
 
 def parser(prog=None):

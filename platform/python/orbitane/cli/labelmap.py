@@ -4,16 +4,14 @@ import contextlib
 import os
 import sys
 
-import numpy as np
-
-from .. import Modality, export, formats, open as open_file, save
+from .. import export, formats, save
 from ..export import MESH_FORMATS
 from ..formats.requirements import require
-from .label_tables import read_label_table
+from ..label_maps import collection_from, read_label_map
+from ..label_tables import read_label_table
 
 _STAGES = ("reading the label map", "converting labels to structures", "saving the collection",
            "exporting files")
-_STYLE_SHEET = "labels"
 
 
 def add_to(commands):
@@ -55,52 +53,14 @@ class _Stages:
             self._bar.close()
 
 
-def _selector_text(identifier):
-    escaped = identifier.replace("\\", "\\\\").replace('"', '\\"')
-    return f'#"{escaped}"'
-
-
-def _add_colours(anatomy, collection, table):
-    """One rule per coloured label that became a structure, in a style sheet the collection carries."""
-    present = set(collection.anatomical_structure_identifiers())
-    rules = [(table.names[v], colour) for v, colour in sorted(table.colours.items()) if table.names[v] in present]
-    if not rules:
-        return
-    options = collection.components.asc_display_options
-    if options is None:
-        options = collection.components.add(anatomy.ASCDisplayOptions())
-    sheet = options.get_or_append_style_sheet(_STYLE_SHEET, None)
-    for identifier, colour in rules:
-        selector = anatomy.Selector.parse(_selector_text(identifier))
-
-        def declare(declaration, colour=colour):
-            declaration[anatomy.StyleProperty.COLOR] = np.array(colour)
-
-        sheet.append_or_modify(selector, declare)
-
-
-def _convert(anatomy, images, input_path, names):
-    if len(images) != 1:
-        raise ValueError(f'"{input_path}" holds {len(images)} volumes; a label map has one')
-    collection = anatomy.generic_asc_from_label_map(images, names)
-    if collection is None:
-        raise ValueError(f'"{input_path}": the label map could not be turned into structures')
-    return collection
-
-
 def run(arguments):
-    from .. import _plugin
-
-    anatomy = _plugin("orbitane.anatomy")
     table = read_label_table(arguments.labels) if arguments.labels else None
     stages = _Stages(arguments.quiet)
     try:
         with stages.stage(0):
-            images = open_file(arguments.input, modality=Modality.LABEL)
+            images = read_label_map(arguments.input)
         with stages.stage(1):
-            collection = _convert(anatomy, images, arguments.input, table.names if table else {})
-            if table:
-                _add_colours(anatomy, collection, table)
+            collection = collection_from(images, arguments.input, table)
         with stages.stage(2):
             os.makedirs(arguments.output, exist_ok=True)
             saved = os.path.join(arguments.output, formats.stem(arguments.input) + ".orb")

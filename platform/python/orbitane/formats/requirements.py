@@ -7,6 +7,8 @@ _PURPOSES = {
     "nibabel": ("NIfTI and MGH images", "python3-nibabel"),
     "meshio": ("mesh and point cloud files", "python3-meshio"),
     "tqdm": ("the command line's progress bar", "python3-tqdm"),
+    "distributed": ("cohort runs", "python3-distributed"),
+    "dask": ("cohort runs", "python3-dask"),
 }
 
 
