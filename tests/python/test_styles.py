@@ -51,21 +51,6 @@ def test_enabled_sheets_apply_in_order_and_later_rules_win(collection):
     assert styles[(SPLEEN, "meshes", "surface")] == {"visibility": False, "alpha": 0.5, "line_width": 2.0}
 
 
-def test_element_attributes_win_only_where_the_sheets_allow_it(collection):
-    (sheet,) = _sheets(collection, "base")
-    _rule(sheet, None, alpha=0.5)
-    _rule(sheet, f'#"{SPLEEN}"', allow_object_attributes_override=True)
-    for identifier in (LIVER, SPLEEN):
-        attributes = collection.anatomical_structure(identifier).meshes.attributes["surface"]
-        attributes["alpha"] = 0.75
-        attributes["allow_object_attributes_override"] = True  # never taken from the element itself
-        attributes["note"] = "not a style property"
-
-    styles = resolve_styles(collection)
-    assert styles[(LIVER, "meshes", "surface")] == {"alpha": 0.5}
-    assert styles[(SPLEEN, "meshes", "surface")] == {"alpha": 0.75, "allow_object_attributes_override": True}
-
-
 def test_a_collection_without_display_options_has_empty_styles():
     asc = anatomy.GenericASC()
     s = anatomy.GenericAnatomicalStructure(LIVER)

@@ -8,6 +8,7 @@ benchmarks and the tests drive their pages through it.
 
 import base64
 import json
+import fcntl
 import os
 import pathlib
 import select
@@ -37,6 +38,13 @@ class BrowserError(RuntimeError):
     pass
 
 
+def _moved_above(fd, lowest):
+    """The descriptor renumbered to lowest or more."""
+    moved = fcntl.fcntl(fd, fcntl.F_DUPFD, lowest)
+    os.close(fd)
+    return moved
+
+
 class Browser:
     """One browser with one page of the given size; use as a context manager."""
 
@@ -48,9 +56,12 @@ class Browser:
         self._profile = tempfile.mkdtemp(prefix="orbitane-chromium-")
         to_browser, self._commands = os.pipe()
         self._replies, from_browser = os.pipe()
+        # moved above 4, so that neither redirection below overwrites the other's source (bash, since
+        # dash takes only one-digit descriptors)
+        to_browser, from_browser = _moved_above(to_browser, 10), _moved_above(from_browser, 10)
         # the browser reads commands on its fd 3 and writes replies on its fd 4
         self._process = subprocess.Popen(
-            ["/bin/sh", "-c", f'exec "$@" 3<&{to_browser} 4>&{from_browser}', "sh", executable, *_FLAGS,
+            ["/bin/bash", "-c", f'exec "$@" 3<&{to_browser} 4>&{from_browser}', "sh", executable, *_FLAGS,
              f"--user-data-dir={self._profile}", f"--window-size={width},{height}", "about:blank"],
             pass_fds=(to_browser, from_browser), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
