@@ -93,7 +93,7 @@ def surface_distances(points, surface):
     f.SetInputData(1, surface)
     f.SignedDistanceOff()
     f.ComputeSecondDistanceOff()
-    f.ComputeCellCenterDisplacementsOff()
+    f.ComputeCellCenterDistanceOff()
     start = time.perf_counter()
     f.Update()
     seconds = time.perf_counter() - start

@@ -22,7 +22,7 @@ from orbitane import view
 from orbitane.view import browser as chromium
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_label_map import make_volume  # noqa: E402
+from bench_label_map import separate_ellipsoids  # noqa: E402
 
 OPENS = 3
 
@@ -71,7 +71,7 @@ def main():
         return 0
     pages = [("anchor: one triangle", one_triangle), ("5 structures (small label map)",
               lambda: collection_of(small_label_map())),
-             ("100 structures (400x512x512 label map)", lambda: collection_of(make_volume()))]
+             ("100 structures (400x512x512 label map)", lambda: collection_of(separate_ellipsoids()))]
     rows = []
     with tempfile.TemporaryDirectory() as directory, chromium.Browser(width=1200, height=800) as b:
         for name, make in pages:

@@ -17,9 +17,10 @@ constexpr long kRowBlock = 512;
 
 }    // namespace
 
-extern "C" void ORBITANE_KERNEL(orbitane_gram_lower)(const double* data, long rows, long cols, double* gram)
+extern "C" void ORBITANE_KERNEL(orbitane_gram_lower)(const double* data, long stride, long rows, long cols,
+                                                     double* gram)
 {
-	const Eigen::Map<const Eigen::MatrixXd> a(data, rows, cols);
+	const Eigen::Map<const Eigen::MatrixXd, 0, Eigen::OuterStride<>> a(data, rows, cols, Eigen::OuterStride<>(stride));
 	Eigen::Map<Eigen::MatrixXd> g(gram, cols, cols);
 	g.setZero();
 	g.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());

@@ -165,6 +165,18 @@ def test_a_case_whose_worker_dies_is_retried_on_another(tmp_path):
     assert all(opens(tmp_path / "out" / f"case{n:02d}.orb") for n in range(6))
 
 
+def test_the_command_runs_on_an_existing_cluster_and_leaves_it_up(tmp_path):
+    write_cohort(tmp_path / "maps", 4)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        done = run_to_end("cohort", "maps/*", "out", "--scheduler", cluster.scheduler_address, cwd=tmp_path)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.splitlines()[-1].startswith("4 converted, 0 skipped, 0 failed")
+        assert client.run_on_scheduler(lambda dask_scheduler: dask_scheduler.transition_counter) > 0
+        assert len(client.scheduler_info()["workers"]) == 1
+    assert all(opens(tmp_path / "out" / f"case{n:02d}.orb") for n in range(4))
+
+
 def test_the_shape_model_command_matches_the_algorithm(converted, tmp_path):
     root, _ = converted
     mean = orbitane.open(root / "out" / "case00.orb")

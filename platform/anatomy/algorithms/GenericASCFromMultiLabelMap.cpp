@@ -1,7 +1,7 @@
 #include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
 
 #include "anatomy/algorithms/LabelStructureBuilder.h"
-#include "anatomy/labelmap/ParallelTasks.h"
+#include "core/ParallelTasks.h"
 #include "core/Log.h"
 #include "data/DataComponentList.h"
 
@@ -119,9 +119,19 @@ std::vector<std::unique_ptr<GenericAnatomicalStructure>> buildStructures(const L
                                                                          const VoxelFrame& frame, int threads)
 {
 	std::vector<std::unique_ptr<GenericAnatomicalStructure>> structures(named.size());
-	std::vector<LabelMap::SurfaceScratch> scratch(
-	    static_cast<std::size_t>(LabelMap::workerCount(named.size(), threads)));
-	LabelMap::runTasks(named.size(), threads, [&](std::size_t i, int worker) {
+	std::vector<LabelMap::SurfaceScratch> scratch(static_cast<std::size_t>(workerCount(named.size(), threads)));
+	// a group's work grows with the boxes of its labels
+	std::vector<std::size_t> boxes;
+	for (const NamedGroup& group : named)
+	{
+		std::size_t voxels = 0;
+		for (const LabelStatistics& part : group.parts)
+			voxels += LabelMap::maskRegion(part.boxMin, part.boxMax, frame.is2D).voxelCount();
+		boxes.push_back(voxels);
+	}
+	const std::vector<std::size_t> order = largestFirst(boxes);
+	runTasks(named.size(), threads, [&](std::size_t task, int worker) {
+		const std::size_t i = order[task];
 		structures[i] =
 		    buildLabelStructure(gatherGroup(volume, named[i], frame, scratch[static_cast<std::size_t>(worker)]), frame);
 	});

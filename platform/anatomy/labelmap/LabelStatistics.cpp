@@ -1,7 +1,7 @@
 #include "anatomy/labelmap/LabelStatistics.h"
 
 #include "anatomy/labelmap/LabelIndexer.h"
-#include "anatomy/labelmap/ParallelTasks.h"
+#include "core/ParallelTasks.h"
 
 #include <algorithm>
 #include <limits>

@@ -2,7 +2,7 @@
 
 #include "anatomy/labelmap/LabelMask.h"
 #include "anatomy/labelmap/LabelStatistics.h"
-#include "anatomy/labelmap/ParallelTasks.h"
+#include "core/ParallelTasks.h"
 
 #include <algorithm>
 
@@ -30,7 +30,12 @@ std::map<std::int64_t, SurfaceMesh> surfacesOf(const LabelVolumeRef& volume, con
 {
 	std::vector<SurfaceMesh> meshes(labels.size());
 	std::vector<Worker> workers(static_cast<std::size_t>(workerCount(labels.size(), threads)));
-	runTasks(labels.size(), threads, [&](std::size_t i, int worker) {
+	std::vector<std::size_t> boxes;
+	for (const LabelStatistics& label : labels)
+		boxes.push_back(maskRegion(label.boxMin, label.boxMax).voxelCount());
+	const std::vector<std::size_t> order = largestFirst(boxes);
+	runTasks(labels.size(), threads, [&](std::size_t task, int worker) {
+		const std::size_t i = order[task];
 		meshes[i] = labelSurface(volume, labels[i], workers[static_cast<std::size_t>(worker)]);
 	});
 	std::map<std::int64_t, SurfaceMesh> result;

@@ -1,6 +1,7 @@
 #include "anatomy/registration/MeshDeformation.h"
 
 #include "anatomy/registration/DisplacementLattice.h"
+#include "core/ParallelTasks.h"
 
 #include <Eigen/Geometry>
 #include <Eigen/IterativeLinearSolvers>
@@ -112,7 +113,9 @@ struct TriangleSurface::Tree
 		std::iota(order.begin(), order.end(), 0);
 		centres.resize(faces.size());
 		for (size_t f = 0; f < faces.size(); ++f)
-			centres[f] = (corner(static_cast<int>(f), 0) + corner(static_cast<int>(f), 1) + corner(static_cast<int>(f), 2)) / 3.0;
+			centres[f] =
+			    (corner(static_cast<int>(f), 0) + corner(static_cast<int>(f), 1) + corner(static_cast<int>(f), 2)) /
+			    3.0;
 		nodes.reserve(2 * faces.size() / kLeafSize + 2);
 		build(0, static_cast<int>(faces.size()), 0);
 		centres = {};
@@ -334,8 +337,9 @@ Schedule planSchedule(const MeshDeformationOptions& options, Eigen::Index vertic
 	int stiff = 0;
 	while (stiff < total && at(share(stiff, total)) >= kLatticeStiffness)
 		++stiff;
-	const int cap = std::max(kMinVertexIterations,
-	                         static_cast<int>(std::ceil(kVertexVisits / static_cast<double>(std::max<Eigen::Index>(vertices, 1)))));
+	const int cap =
+	    std::max(kMinVertexIterations,
+	             static_cast<int>(std::ceil(kVertexVisits / static_cast<double>(std::max<Eigen::Index>(vertices, 1)))));
 	const int fine = std::max(1, std::min(total - stiff, cap));
 
 	// Where the cap leaves more iterations to the lattice, the schedule is stretched over them.
@@ -368,6 +372,19 @@ struct Deformation
 		const SurfacePoint closest = surface.closestPoint(x, nearTriangle[static_cast<size_t>(v)]);
 		nearTriangle[static_cast<size_t>(v)] = closest.triangle;
 		return (closest.point - x).transpose();
+	}
+
+	// Runs f(i) for i in [0, count) on the hardware threads. The closest-point searches are most
+	// of an iteration's time, and each vertex's search reads and writes only its own entries.
+	template <typename F>
+	void forEachVertex(Eigen::Index count, F&& f)
+	{
+		const std::size_t chunks = chunkCountFor(static_cast<std::size_t>(count), resolveThreadCount(0));
+		runTasks(chunks, 0, [&](std::size_t chunk, int) {
+			const ChunkRange range = chunkRange(static_cast<std::size_t>(count), chunks, chunk);
+			for (auto i = static_cast<Eigen::Index>(range.begin); i < static_cast<Eigen::Index>(range.end); ++i)
+				f(i);
+		});
 	}
 
 	void iterationDone()
@@ -417,6 +434,7 @@ bool fitLattice(Deformation& d, const std::vector<double>& stiffness, double edg
 	const SparseMatrix ridge = identity(m) * (1e-9 * gram.diagonal().maxCoeff());
 
 	Eigen::MatrixX3d field = Eigen::MatrixX3d::Zero(m, 3);
+	Eigen::MatrixX3d pulls(static_cast<Eigen::Index>(sample.size()), 3);
 	SparseMatrix system;
 	Solver solver;
 	solver.setTolerance(kSolverTolerance);
@@ -424,12 +442,13 @@ bool fitLattice(Deformation& d, const std::vector<double>& stiffness, double edg
 	for (const double s : stiffness)
 	{
 		Eigen::MatrixX3d rhs = gram * field;
+		d.forEachVertex(static_cast<Eigen::Index>(sample.size()), [&](Eigen::Index k) {
+			pulls.row(k) = d.pull(sample[static_cast<size_t>(k)], interpolate(stencils[static_cast<size_t>(k)], field));
+		});
 		for (size_t k = 0; k < sample.size(); ++k)
-		{
-			const Eigen::RowVector3d pull = d.pull(sample[k], interpolate(stencils[k], field));
 			for (int c = 0; c < 8; ++c)
-				rhs.row(stencils[k].nodes[static_cast<size_t>(c)]) += stencils[k].weights[static_cast<size_t>(c)] * pull;
-		}
+				rhs.row(stencils[k].nodes[static_cast<size_t>(c)]) +=
+				    stencils[k].weights[static_cast<size_t>(c)] * pulls.row(static_cast<Eigen::Index>(k));
 		system = gram + s * laplacian + ridge;    // the solver keeps a reference to it
 		solver.compute(system);
 		field = solver.solveWithGuess(rhs, field);
@@ -456,8 +475,7 @@ bool fitVertices(Deformation& d, const std::vector<double>& stiffness, const Fac
 	for (const double s : stiffness)
 	{
 		Eigen::MatrixX3d target = d.displacement;
-		for (Eigen::Index v = 0; v < n; ++v)
-			target.row(v) += d.pull(v, d.displacement.row(v));
+		d.forEachVertex(n, [&](Eigen::Index v) { target.row(v) += d.pull(v, d.displacement.row(v)); });
 		system = eye + s * laplacian;    // the solver keeps a reference to it
 		solver.compute(system);
 		d.displacement = solver.solveWithGuess(target, d.displacement);

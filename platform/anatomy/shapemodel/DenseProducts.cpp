@@ -4,7 +4,10 @@
 #include "kernels/ShapeKernels.h"
 #endif
 
+#include "core/ParallelTasks.h"
+
 #include <algorithm>
+#include <vector>
 
 namespace Orbitane::ShapeModel {
 
@@ -54,23 +57,7 @@ void multiplyBaseline(Eigen::MatrixXd& data, Eigen::Index first, Eigen::Index co
 	}
 }
 
-}    // namespace
-
-Eigen::MatrixXd gramLower(const Eigen::MatrixXd& data)
-{
-	Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(data.cols(), data.cols());
-	switch (vectorLevel())
-	{
-#if ORBITANE_SHAPE_KERNELS
-		case VectorLevel::V4: orbitane_gram_lower_v4(data.data(), data.rows(), data.cols(), gram.data()); break;
-		case VectorLevel::V3: orbitane_gram_lower_v3(data.data(), data.rows(), data.cols(), gram.data()); break;
-#endif
-		default: gram.selfadjointView<Eigen::Lower>().rankUpdate(data.transpose());
-	}
-	return gram;
-}
-
-void multiplyRowsInPlace(Eigen::MatrixXd& data, Eigen::Index first, Eigen::Index count, const Eigen::MatrixXd& weights)
+void multiplySlab(Eigen::MatrixXd& data, Eigen::Index first, Eigen::Index count, const Eigen::MatrixXd& weights)
 {
 	switch (vectorLevel())
 	{
@@ -86,6 +73,64 @@ void multiplyRowsInPlace(Eigen::MatrixXd& data, Eigen::Index first, Eigen::Index
 #endif
 		default: multiplyBaseline(data, first, count, weights);
 	}
+}
+
+void gramOfSlab(const Eigen::MatrixXd& data, Eigen::Index first, Eigen::Index count, Eigen::MatrixXd& gram)
+{
+	gram.setZero(data.cols(), data.cols());
+	switch (vectorLevel())
+	{
+#if ORBITANE_SHAPE_KERNELS
+		case VectorLevel::V4:
+			orbitane_gram_lower_v4(data.data() + first, data.rows(), count, data.cols(), gram.data());
+			break;
+		case VectorLevel::V3:
+			orbitane_gram_lower_v3(data.data() + first, data.rows(), count, data.cols(), gram.data());
+			break;
+#endif
+		default: gram.selfadjointView<Eigen::Lower>().rankUpdate(data.middleRows(first, count).transpose());
+	}
+}
+
+// Both products are sums or maps over rows, so they are cut into a fixed number of row slabs that
+// the hardware threads share: on two cores the PCA step took about half the time. The slab count
+// does not depend on the thread count, so neither does the result.
+constexpr Eigen::Index kSlabs = 8;
+constexpr Eigen::Index kMinSlabRows = 1024;
+
+Eigen::Index slabCount(Eigen::Index rows) { return std::clamp<Eigen::Index>(rows / kMinSlabRows, 1, kSlabs); }
+
+ChunkRange slabRows(Eigen::Index first, Eigen::Index count, Eigen::Index slabs, std::size_t slab)
+{
+	const ChunkRange range = chunkRange(static_cast<std::size_t>(count), static_cast<std::size_t>(slabs), slab);
+	return {range.begin + static_cast<std::size_t>(first), range.end + static_cast<std::size_t>(first)};
+}
+
+}    // namespace
+
+Eigen::MatrixXd gramLower(const Eigen::MatrixXd& data)
+{
+	const Eigen::Index slabs = slabCount(data.rows());
+	std::vector<Eigen::MatrixXd> partial(static_cast<std::size_t>(slabs));
+	runTasks(partial.size(), 0, [&](std::size_t slab, int) {
+		const ChunkRange rows = slabRows(0, data.rows(), slabs, slab);
+		gramOfSlab(data, static_cast<Eigen::Index>(rows.begin), static_cast<Eigen::Index>(rows.end - rows.begin),
+		           partial[slab]);
+	});
+	Eigen::MatrixXd gram = std::move(partial.front());
+	for (std::size_t slab = 1; slab < partial.size(); ++slab)
+		gram += partial[slab];
+	return gram;
+}
+
+void multiplyRowsInPlace(Eigen::MatrixXd& data, Eigen::Index first, Eigen::Index count, const Eigen::MatrixXd& weights)
+{
+	const Eigen::Index slabs = slabCount(count);
+	runTasks(static_cast<std::size_t>(slabs), 0, [&](std::size_t slab, int) {
+		const ChunkRange rows = slabRows(first, count, slabs, slab);
+		multiplySlab(data, static_cast<Eigen::Index>(rows.begin), static_cast<Eigen::Index>(rows.end - rows.begin),
+		             weights);
+	});
 }
 
 }    // namespace Orbitane::ShapeModel

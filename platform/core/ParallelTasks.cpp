@@ -1,4 +1,4 @@
-#include "anatomy/labelmap/ParallelTasks.h"
+#include "core/ParallelTasks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace Orbitane::LabelMap {
+namespace Orbitane {
 int resolveThreadCount(int threads)
 {
 	if (threads > 0)
@@ -72,5 +72,14 @@ void runTasks(std::size_t count, int threads, const std::function<void(std::size
 	pool.clear();    // joins
 	if (firstError)
 		std::rethrow_exception(firstError);
+}
+
+std::vector<std::size_t> largestFirst(const std::vector<std::size_t>& costs)
+{
+	std::vector<std::size_t> order(costs.size());
+	for (std::size_t i = 0; i < order.size(); ++i)
+		order[i] = i;
+	std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return costs[a] > costs[b]; });
+	return order;
 }
 }

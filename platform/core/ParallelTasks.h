@@ -1,13 +1,15 @@
 #pragma once
 
-// Minimal fork-join helper for the label-map passes. Work is cut into more chunks than threads so
-// that slabs with many labels do not leave the other threads idle; callers keep one result per
-// chunk and merge them in chunk order, which makes every result independent of the thread count.
+// Minimal fork-join helper for the passes over label maps, meshes and shapes. Work is cut into more
+// chunks than threads so that slabs with many labels do not leave the other threads idle; callers
+// keep one result per chunk and merge them in chunk order, which makes every result independent of
+// the thread count.
 
 #include <cstddef>
 #include <functional>
+#include <vector>
 
-namespace Orbitane::LabelMap {
+namespace Orbitane {
 // 0 means "all hardware threads"; the result is at least 1.
 int resolveThreadCount(int threads);
 
@@ -30,4 +32,8 @@ void runTasks(std::size_t count, int threads, const std::function<void(std::size
 
 // How many workers runTasks will use for `count` tasks.
 int workerCount(std::size_t count, int threads);
+
+// The indices of `costs`, the largest first (equal costs in index order). Handing tasks out in this
+// order keeps one large task, taken last, from running alone while the other threads are idle.
+std::vector<std::size_t> largestFirst(const std::vector<std::size_t>& costs);
 }
