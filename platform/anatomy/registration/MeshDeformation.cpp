@@ -395,25 +395,6 @@ struct Deformation
 	}
 };
 
-// Solves system · x = rhs from the guess x. The three coordinates are three systems with one
-// matrix, solved on the hardware threads at once, each by its own solver (a solver keeps the
-// state of its last solve); false if one broke down.
-bool solveEachCoordinate(const SparseMatrix& system, const Eigen::MatrixX3d& rhs, Eigen::MatrixX3d& x)
-{
-	std::array<bool, 3> solved{};
-	runTasks(3, 0, [&](std::size_t c, int) {
-		const auto column = static_cast<Eigen::Index>(c);
-		Solver solver;
-		solver.setTolerance(kSolverTolerance);
-		solver.setMaxIterations(kSolverSteps);
-		solver.compute(system);
-		Eigen::VectorXd solution = solver.solveWithGuess(rhs.col(column), x.col(column));
-		solved[c] = solver.info() != Eigen::NumericalIssue && solution.allFinite();
-		x.col(column) = solution;
-	});
-	return solved[0] && solved[1] && solved[2];
-}
-
 Eigen::RowVector3d interpolate(const DisplacementLattice::Stencil& s, const Eigen::MatrixX3d& field)
 {
 	Eigen::RowVector3d u = Eigen::RowVector3d::Zero();
@@ -455,6 +436,9 @@ bool fitLattice(Deformation& d, const std::vector<double>& stiffness, double edg
 	Eigen::MatrixX3d field = Eigen::MatrixX3d::Zero(m, 3);
 	Eigen::MatrixX3d pulls(static_cast<Eigen::Index>(sample.size()), 3);
 	SparseMatrix system;
+	Solver solver;
+	solver.setTolerance(kSolverTolerance);
+	solver.setMaxIterations(kSolverSteps);
 	for (const double s : stiffness)
 	{
 		Eigen::MatrixX3d rhs = gram * field;
@@ -465,8 +449,10 @@ bool fitLattice(Deformation& d, const std::vector<double>& stiffness, double edg
 			for (int c = 0; c < 8; ++c)
 				rhs.row(stencils[k].nodes[static_cast<size_t>(c)]) +=
 				    stencils[k].weights[static_cast<size_t>(c)] * pulls.row(static_cast<Eigen::Index>(k));
-		system = gram + s * laplacian + ridge;
-		if (!solveEachCoordinate(system, rhs, field))
+		system = gram + s * laplacian + ridge;    // the solver keeps a reference to it
+		solver.compute(system);
+		field = solver.solveWithGuess(rhs, field);
+		if (solver.info() == Eigen::NumericalIssue || !field.allFinite())
 			return false;
 		d.iterationDone();
 	}
@@ -483,12 +469,17 @@ bool fitVertices(Deformation& d, const std::vector<double>& stiffness, const Fac
 	const SparseMatrix laplacian = edgeLaplacian(static_cast<size_t>(n), faces);
 	const SparseMatrix eye = identity(n);
 	SparseMatrix system;
+	Solver solver;
+	solver.setTolerance(kSolverTolerance);
+	solver.setMaxIterations(kSolverSteps);
 	for (const double s : stiffness)
 	{
 		Eigen::MatrixX3d target = d.displacement;
 		d.forEachVertex(n, [&](Eigen::Index v) { target.row(v) += d.pull(v, d.displacement.row(v)); });
-		system = eye + s * laplacian;
-		if (!solveEachCoordinate(system, target, d.displacement))
+		system = eye + s * laplacian;    // the solver keeps a reference to it
+		solver.compute(system);
+		d.displacement = solver.solveWithGuess(target, d.displacement);
+		if (solver.info() == Eigen::NumericalIssue || !d.displacement.allFinite())
 			return false;
 		d.iterationDone();
 	}
