@@ -11,7 +11,6 @@ import subprocess
 import sys
 import textwrap
 import time
-import zlib
 from pathlib import Path
 
 import numpy as np
@@ -20,6 +19,8 @@ import pytest
 import orbitane
 from orbitane import anatomy
 from orbitane.graph import Graph
+
+from orb_checksums import with_checksums_repaired
 
 NAN_WITH_PAYLOAD = struct.unpack("<d", struct.pack("<Q", 0x7FF80000DEADBEEF))[0]
 
@@ -173,19 +174,6 @@ class TestRoundTrip:
         assert again.read_bytes() == saved.read_bytes()
 
 
-def with_checksums_repaired(data):
-    """The header and chunk CRCs recomputed, so that damage reaches the payload parsers."""
-    b = bytearray(data)
-    b[12:16] = struct.pack("<I", zlib.crc32(bytes(b[:12])))
-    offset = 16
-    while offset + 12 <= len(b):
-        (length,) = struct.unpack_from("<Q", b, offset + 4)
-        end = offset + 12 + length
-        b[end:end + 4] = struct.pack("<I", zlib.crc32(bytes(b[offset:end])))
-        offset = end + 4
-    return bytes(b)
-
-
 class TestDamagedFiles:
     def test_truncated_file_names_file_chunk_and_offset(self, saved):
         data = saved.read_bytes()
@@ -307,24 +295,6 @@ class TestPaths:
 
 
 CORPUS = Path(__file__).resolve().parents[1] / "fuzz" / "corpus"
-
-
-def with_checksums_repaired(data):
-    """The input with the header's and every chunk's CRC-32 recomputed as far as the length fields
-    allow, as the fuzz target also decodes it: mutations nearly always break a checksum first."""
-    b = bytearray(data)
-    if len(b) < 16:
-        return data
-    b[12:16] = struct.pack("<I", zlib.crc32(b[:12]))
-    pos = 16
-    while len(b) - pos >= 16:
-        length = int.from_bytes(b[pos + 4:pos + 12], "little")
-        if length > len(b) - pos - 16:
-            break
-        end = pos + 12 + length
-        b[end:end + 4] = struct.pack("<I", zlib.crc32(b[pos:end]))
-        pos = end + 4
-    return bytes(b)
 
 
 def read_everything(loaded):

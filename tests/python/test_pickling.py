@@ -6,7 +6,6 @@ import math
 import pickle
 import random
 import struct
-import zlib
 
 import numpy as np
 import pytest
@@ -15,6 +14,8 @@ import orbitane
 from orbitane import anatomy
 from orbitane.anatomy import ASCDisplayOptions, Selector, SelectorElem, StyleSheet
 from orbitane.graph import Graph
+
+from orb_checksums import with_checksums_repaired
 
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 NAN_WITH_PAYLOAD = struct.unpack("<d", struct.pack("<Q", 0x7FF80000DEADBEEF))[0]
@@ -265,21 +266,6 @@ class TestRefusals:
             for attempt in (pickle.dumps, copy.deepcopy):
                 with pytest.raises(TypeError, match="pickle"):
                     attempt(view)
-
-
-def with_checksums_repaired(data):
-    """The header and chunk CRCs recomputed, so that damage reaches the payload parsers."""
-    b = bytearray(data)
-    b[12:16] = struct.pack("<I", zlib.crc32(bytes(b[:12])))
-    offset = 16
-    while offset + 12 <= len(b):
-        (length,) = struct.unpack_from("<Q", b, offset + 4)
-        end = offset + 12 + length
-        if end + 4 > len(b):
-            break
-        b[end:end + 4] = struct.pack("<I", zlib.crc32(bytes(b[offset:end])))
-        offset = end + 4
-    return bytes(b)
 
 
 def restore(cls, state):
