@@ -1,8 +1,8 @@
 #include "anatomy/algorithms/GenericASCFromMultiLabelMap.h"
 
 #include "anatomy/algorithms/LabelStructureBuilder.h"
-#include "core/ParallelTasks.h"
 #include "core/Log.h"
+#include "core/ParallelTasks.h"
 #include "data/DataComponentList.h"
 
 #include <climits>
