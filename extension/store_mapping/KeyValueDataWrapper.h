@@ -6,7 +6,7 @@
 #include "data/DeferredCopies.h"
 #include "support/DictCopy.h"
 #include "support/Utf8Name.h"
-#include "support/View.h"
+#include "python/native/View.h"
 #include "store_mapping/KeyValueElement.h"
 #include "anatomy/stores/KeyValueStore.h"
 #include "store_mapping/KeySnapshotIterator.h"
@@ -53,7 +53,7 @@ public:
 	using Conversion = Element<T>;
 	using PyElement = typename Conversion::Python;
 	using Returned = typename Conversion::Returned;
-	using StoreView = View<Store, StoreGone>;
+	using StoreView = Orbitane::Python::View<Store, StoreGone>;
 
 	/// Read access to the attribute sets of the store's entries, through the same view, so that it
 	/// never reaches into the store of a structure that is gone.

@@ -13,32 +13,34 @@ using AnatomyPlugin::StyleSheet;
 
 namespace {
 
-void addStyleSheet(ASCDisplayOptions& self, const StyleSheetObject& sheet, const std::optional<std::string>& before)
+void addStyleSheet(ComponentView<ASCDisplayOptions> self, const StyleSheetObject& sheet,
+                   const std::optional<std::string>& before)
 {
-	existing(self).addStyleSheet(StyleSheet(sheet.sheet()), before);
+	self->addStyleSheet(StyleSheet(sheet.sheet()), before);
 }
 
 /// The held sheet's Python object keeps the options' Python object alive.
-StyleSheetObject* getOrAppendStyleSheet(ASCDisplayOptions& self, const std::string& name,
+StyleSheetObject* getOrAppendStyleSheet(ComponentView<ASCDisplayOptions> self, const std::string& name,
                                         const std::optional<std::string>& before)
 {
-	StyleSheet& held = existing(self).getOrAppendStyleSheet(name, before);
-	return StyleSheetObject::viewOf(held, py::cast(&self, py::return_value_policy::reference));
+	StyleSheet& held = self->getOrAppendStyleSheet(name, before);
+	// the options' own Python object, which the binding library finds by their address
+	return StyleSheetObject::viewOf(held, py::cast(&self.get(), py::return_value_policy::reference));
 }
 
 }
 
 void registerASCDisplayOptions(py::module_& m)
 {
-	Python::pointViewsAtStandInWhenComponentsEnd<ASCDisplayOptions>("ASCDisplayOptions");
 	py::class_<ASCDisplayOptions, DataComponentBase>(
 	    m, "ASCDisplayOptions", "DataComponent to store AnatomicalStructureCollection-specific rendering options.")
 	    .def(py::init<>())
 	    .def("add_style_sheet", &addStyleSheet)
 	    // a new sheet object is handed over to Python; an existing one is returned as it is
 	    .def("get_or_append_style_sheet", &getOrAppendStyleSheet, py::return_value_policy::take_ownership)
-	    .def("remove_style_sheets_by_name",
-	         [](ASCDisplayOptions& self, const std::string& name) { existing(self).removeStyleSheetsByName(name); });
+	    .def("remove_style_sheets_by_name", [](ComponentView<ASCDisplayOptions> self, const std::string& name) {
+		    self->removeStyleSheetsByName(name);
+	    });
 }
 
 }

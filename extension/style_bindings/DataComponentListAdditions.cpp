@@ -18,9 +18,9 @@ bool holds(const DataComponentList& list, const DataComponentBase* component)
 	return false;
 }
 
-DataComponentBase* addCopy(DataComponentList& list, const ASCDisplayOptions& component)
+ListedComponent<DataComponentBase> addCopy(DataComponentList& list, ComponentView<const ASCDisplayOptions> component)
 {
-	std::unique_ptr<DataComponentBase> copy = existing(component).clone();
+	std::unique_ptr<DataComponentBase> copy = component->clone();
 	if (!copy)
 		throw std::runtime_error("DataComponent could not be cloned.");
 	DataComponentBase* held = list.add(std::move(copy));
@@ -32,7 +32,7 @@ DataComponentBase* addCopy(DataComponentList& list, const ASCDisplayOptions& com
 		    "The added ASCDisplayOptions no longer exists: it was removed while the list's change signal ran.");
 		throw py::error_already_set();
 	}
-	return held;
+	return {held};
 }
 
 }
@@ -42,8 +42,9 @@ void registerDataComponentListAdditions(const char* accessorName)
 	// a DataComponentList that is not a class fails the registration with a TypeError
 	py::object found = py::module_::import("orbitane").attr("DataComponentList");
 	py::type cls(found);
-	py::cpp_function getter([](const DataComponentList& list) { return list.get<ASCDisplayOptions>(); },
-	                        py::is_method(cls), py::return_value_policy::reference);
+	py::cpp_function getter(
+	    [](const DataComponentList& list) { return ListedComponent<ASCDisplayOptions>{list.get<ASCDisplayOptions>()}; },
+	    py::is_method(cls), py::return_value_policy::reference);
 	cls.attr(accessorName) = py::module_::import("builtins").attr("property")(getter);
 
 	py::cpp_function add(&addCopy, py::name("add"), py::is_method(cls),

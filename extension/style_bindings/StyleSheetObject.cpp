@@ -11,7 +11,7 @@ using AnatomyPlugin::StyleSheet;
 
 namespace {
 
-constexpr binding_detail::ReferenceGone goneSheet{
+constexpr Python::ReferenceGone goneSheet{
     "This StyleSheet no longer exists: it was removed from its ASCDisplayOptions, or they were deleted."};
 
 /// The Python object of each held sheet that has one. Only the interpreter's thread, holding its

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "anatomy/style/StyleSheet.h"
-#include "support/View.h"
+#include "python/native/View.h"
 
 #include <pybind11/pybind11.h>
 
@@ -39,7 +39,7 @@ private:
 	StyleSheetObject(AnatomyPlugin::StyleSheet& held, py::object options);
 
 	std::unique_ptr<AnatomyPlugin::StyleSheet> m_own;
-	binding_detail::View<AnatomyPlugin::StyleSheet, binding_detail::ReferenceGone> m_view;
+	Python::View<AnatomyPlugin::StyleSheet, Python::ReferenceGone> m_view;
 	/// For a view: the held sheet, to find this object by, and the display options' Python object.
 	const AnatomyPlugin::StyleSheet* m_held = nullptr;
 	py::object m_options;

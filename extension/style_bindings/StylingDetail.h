@@ -2,12 +2,13 @@
 
 #include "anatomy/style/ASCDisplayOptions.h"
 #include "entry/Registration.h"
-#include "python/native/GoneComponents.h"
+#include "python/native/ComponentViews.h"
 
 namespace Orbitane::Bindings {
 
 // Display options that are gone raise ReferenceError like every component inside a list.
-using Python::existing;
+using Python::ComponentView;
+using Python::ListedComponent;
 
 void bindSelectorMembers(SelectorElemClass& selectorElem, SelectorClass& selector);
 void bindStyleSheetMembers(StyleSheetClass& styleSheet);

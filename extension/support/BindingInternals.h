@@ -9,8 +9,8 @@
 //   and maps read from a copy of the dict (the library's own conversion walks the live dict, which
 //   Python code run by the conversion can change under it).
 // What both modules need of the library's internals about their Python objects (refusing objects
-// whose __init__ never ran, ending the Python objects of native objects that are gone) is the
-// parent package's python/native/InstanceInternals.h.
+// whose __init__ never ran, forgetting the Python objects of components that are gone, views as
+// arguments) is the parent package's python/native/InstanceInternals.h.
 
 #include "support/DictCopy.h"
 

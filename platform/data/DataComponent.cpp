@@ -2,7 +2,11 @@
 
 namespace Orbitane {
 
-DataComponentBase::~DataComponentBase() { anyDestroyed().emitSignal(*this); }
+DataComponentBase::~DataComponentBase()
+{
+	m_life.end();
+	anyDestroyed().emitSignal(*this);
+}
 
 Signal<const DataComponentBase&>& DataComponentBase::anyDestroyed()
 {

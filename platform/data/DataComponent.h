@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Configurable.h"
+#include "core/LifeToken.h"
 #include "core/Properties.h"
 #include "core/Signal.h"
 
@@ -15,8 +16,12 @@ class Data;
 class DataComponentBase : public Configurable
 {
 public:
-	/// Emits anyDestroyed, once every part of the component is gone.
+	/// Ends the component's life, then emits anyDestroyed, once every other part of it is gone.
 	~DataComponentBase() override;
+
+	/// Tells those that refer to the component without owning it (the Python objects of components
+	/// inside a list) whether it still exists. A copy is another component, with a life of its own.
+	LifeToken::Watch lifeWatch() const { return m_life.watch(); }
 
 	/// Emitted by every component as it is destroyed, for those that refer to components without
 	/// owning them (the Python objects of components inside a list). Slots see only the address.
@@ -28,6 +33,9 @@ public:
 	/// Takes over the state of other; false when other is of another kind.
 	virtual bool assign(const DataComponentBase& other) = 0;
 	virtual bool equals(const DataComponentBase& other) const = 0;
+
+private:
+	LifeToken m_life;
 };
 
 /// Implements clone, assign and equals for a component type T: copies use T's copy constructor,

@@ -1,6 +1,7 @@
 """ASCDisplayOptions, the DataComponentList additions, reference semantics and what happens to
 references whose target is gone."""
 
+import copy
 import gc
 
 import pytest
@@ -255,6 +256,19 @@ def test_deleting_the_data_object_leaves_views_that_raise():
     gc.collect()
     raises_gone(lambda: added.remove_style_sheets_by_name("s"), GONE_OPTIONS)
     raises_gone(lambda: sheet.enabled, GONE_SHEET)
+
+
+def test_a_view_kept_past_its_data_object_raises_through_members_of_both_modules():
+    data = orbitane.SharedImageSet()
+    added = data.components.add(ASCDisplayOptions())
+    del data
+    gc.collect()
+    for use in (
+        lambda: added.configure(orbitane.Properties()),
+        lambda: copy.deepcopy(added),
+        lambda: added.add_style_sheet(StyleSheet("t"), None),
+    ):
+        raises_gone(use, GONE_OPTIONS)
 
 
 def test_a_slot_that_removes_the_new_component_makes_add_raise(data):

@@ -541,6 +541,24 @@ def test_other_extensions_chain_add_overloads_after_the_packages_own():
     assert len(mesh.components) == 3
 
 
+def test_a_removed_component_of_another_extension_raises_reference_error():
+    # the other extension hands out its component by plain reference and binds its own member
+    if "ExampleComponent" not in (orbitane.DataComponentList.add.__doc__ or ""):
+        testing.chain_component_list_add()
+    mesh = orbitane.Mesh()
+    held = mesh.components.add(testing.ExampleComponent())
+    mesh.components.remove(held)
+    gone = ("This ExampleComponent no longer exists: it was removed from its DataComponentList, or the "
+            "data object that held the list was deleted.")
+    for use in (lambda: held.level, lambda: setattr(held, "level", 2), lambda: held.id, held.configuration,
+                lambda: mesh.components.add(held)):
+        with pytest.raises(ReferenceError) as excinfo:
+            use()
+        assert str(excinfo.value) == gone
+    again = mesh.components.add(testing.ExampleComponent())
+    assert again is not held and again.level == 0
+
+
 # --- signals, parameters, algorithms ----------------------------------------------------------
 
 

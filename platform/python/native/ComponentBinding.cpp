@@ -1,6 +1,6 @@
 #include "Bindings.h"
+#include "ComponentViews.h"
 #include "Conversions.h"
-#include "GoneComponents.h"
 #include "PythonComponents.h"
 #include "SignalBinding.h"
 
@@ -14,39 +14,6 @@
 
 namespace Orbitane::Python {
 
-/// An argument that only instances of Python-defined component classes convert to, so that the
-/// overload taking it never hides the overloads for native component types.
-struct __attribute__((visibility("hidden"))) PythonDefinedComponentArg
-{
-	py::object object;
-};
-
-}
-
-namespace pybind11::detail {
-
-template <>
-struct type_caster<Orbitane::Python::PythonDefinedComponentArg>
-{
-	PYBIND11_TYPE_CASTER(Orbitane::Python::PythonDefinedComponentArg, const_name("orbitane.DataComponentBase"));
-
-	bool load(handle src, bool)
-	{
-		if (!Orbitane::Python::isPythonDefinedComponent(src))
-			return false;
-		value.object = reinterpret_borrow<object>(src);
-		return true;
-	}
-	static handle cast(const Orbitane::Python::PythonDefinedComponentArg& v, return_value_policy, handle)
-	{
-		return v.object.inc_ref();
-	}
-};
-
-}
-
-namespace Orbitane::Python {
-
 namespace {
 
 // Components live inside their list: Python refers to them and keeps the list (and so its data) alive.
@@ -54,7 +21,7 @@ py::object componentToPython(DataComponentBase* component, py::handle list)
 {
 	if (auto defined = dynamic_cast<PythonComponent*>(component))
 		return defined->object();
-	return py::cast(component, py::return_value_policy::reference_internal, list);
+	return listedComponent(*component, list);
 }
 
 // The list's add rule, with Python class names and identities standing in for native types.
@@ -84,7 +51,9 @@ void removeComponent(DataComponentList& list, py::handle component)
 {
 	if (!py::isinstance<DataComponentBase>(component))
 		throw py::type_error(fmt::format("remove() takes a component, not '{}'", typeName(component)));
-	const auto* native = &component.cast<const DataComponentBase&>();
+	const auto view = componentView<const DataComponentBase>(component);
+	// a component that is gone is in no list
+	const DataComponentBase* native = view.alive() ? &view.get() : nullptr;
 	const DataComponentBase* found = nullptr;
 	for (int i = 0; i < list.size() && !found; ++i)
 	{
@@ -132,22 +101,23 @@ void bindComponentBase(py::module_& m)
 	    "and configuration(); a list holds a deep copy of what is added to it.");
 	publicIn(cls)
 	    .def(py::init<>())
-	    .def_property_readonly("id", &DataComponentBase::id, "Identifies the kind of component.")
+	    .def_property_readonly(
+	        "id", [](ComponentView<const DataComponentBase> c) { return c->id(); }, "Identifies the kind of component.")
 	    .def("__deepcopy__", &deepCopyComponent, py::arg("memo"))
 	    .def(
 	        "__copy__", [](py::handle self) { return deepCopyComponent(self, py::none()); },
 	        "Components are always copied deeply.")
 	    .def(
 	        "configuration",
-	        [](const DataComponentBase& c) {
+	        [](ComponentView<const DataComponentBase> c) {
 		        Properties p;
-		        c.configuration(&p);
+		        c->configuration(&p);
 		        return p;
 	        },
 	        "The component's state as Properties.")
 	    .def(
-	        "configure", [](DataComponentBase& c, const Properties& p) { c.configure(&p); }, py::arg("properties"),
-	        "Sets the state that the Properties name; other state stays.");
+	        "configure", [](ComponentView<DataComponentBase> c, const Properties& p) { c->configure(&p); },
+	        py::arg("properties"), "Sets the state that the Properties name; other state stays.");
 }
 
 void bindComponentList(py::module_& m)
@@ -172,9 +142,9 @@ void bindComponentList(py::module_& m)
 	         })
 	    .def(
 	        "add",
-	        [](py::object self, const LabelDataComponent& component) {
+	        [](py::object self, ComponentView<const LabelDataComponent> component) {
 		        auto& list = self.cast<DataComponentList&>();
-		        return componentToPython(list.add(existing(component).clone()), self);
+		        return componentToPython(list.add(component->clone()), self);
 	        },
 	        py::arg("component"),
 	        "Adds a copy of the component and returns the list's component: a component of the same kind "
@@ -199,43 +169,43 @@ void bindLabelComponent(py::module_& m)
 	    .def(py::init<>())
 	    .def(
 	        "set_label",
-	        [](LabelDataComponent& c, int value, std::string name, py::handle color, bool visible) {
-		        existing(c).setLabelConfig(value, {std::move(name), labelColor(color, value), visible});
+	        [](ComponentView<LabelDataComponent> c, int value, std::string name, py::handle color, bool visible) {
+		        c->setLabelConfig(value, {std::move(name), labelColor(color, value), visible});
 	        },
 	        py::arg("value"), py::arg("name"), py::arg("color") = py::none(), py::arg("visible") = true,
 	        "Configures a label value. color: RGB or RGBA in [0, 1]; None gives the value's default colour.")
 	    .def(
 	        "label_name",
-	        [](const LabelDataComponent& c, int value) -> std::optional<std::string> {
-		        auto config = existing(c).labelConfig(value);
+	        [](ComponentView<const LabelDataComponent> c, int value) -> std::optional<std::string> {
+		        auto config = c->labelConfig(value);
 		        return config ? std::optional(config->name) : std::nullopt;
 	        },
 	        py::arg("value"), "The configured name of a label value, or None.")
 	    .def(
 	        "label_color",
-	        [](const LabelDataComponent& c, int value) -> py::object {
-		        auto config = existing(c).labelConfig(value);
+	        [](ComponentView<const LabelDataComponent> c, int value) -> py::object {
+		        auto config = c->labelConfig(value);
 		        return config ? py::object(toNumpy(config->color)) : py::object(py::none());
 	        },
 	        py::arg("value"), "The configured RGBA colour of a label value, or None.")
 	    .def(
 	        "label_config",
-	        [](const LabelDataComponent& c, int value) -> py::object {
-		        auto config = existing(c).labelConfig(value);
+	        [](ComponentView<const LabelDataComponent> c, int value) -> py::object {
+		        auto config = c->labelConfig(value);
 		        return config ? py::object(configToDict(*config)) : py::object(py::none());
 	        },
 	        py::arg("value"), "{'name', 'color', 'visible'} of a configured label value, or None.")
 	    .def(
 	        "labels",
-	        [](const LabelDataComponent& c) {
+	        [](ComponentView<const LabelDataComponent> c) {
 		        py::dict out;
-		        for (const auto& [value, config] : existing(c).labelConfigs())
+		        for (const auto& [value, config] : c->labelConfigs())
 			        out[py::int_(value)] = config.name;
 		        return out;
 	        },
 	        "The configured label values and their names.")
 	    .def(
-	        "remove_label", [](LabelDataComponent& c, int value) { existing(c).removeLabelConfig(value); },
+	        "remove_label", [](ComponentView<LabelDataComponent> c, int value) { c->removeLabelConfig(value); },
 	        py::arg("value"))
 	    .def_static(
 	        "default_label_config",
@@ -247,8 +217,7 @@ void bindLabelComponent(py::module_& m)
 
 void bindComponents(py::module_& m)
 {
-	pointViewsAtStandInWhenComponentsEnd<DataComponentBase>("DataComponentBase");
-	pointViewsAtStandInWhenComponentsEnd<LabelDataComponent>("LabelDataComponent");
+	forgetObjectsWhenComponentsEnd();
 	bindComponentBase(m);
 	// before the list, whose add names it in its signature
 	bindLabelComponent(m);

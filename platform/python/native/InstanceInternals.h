@@ -1,22 +1,30 @@
 #pragma once
 
-// What both Python modules need from the binding library's internals about the Python objects of
-// bound classes (pybind11::detail), in one header that both include:
+// Everything of the parent package that reaches into the binding library's internals
+// (pybind11::detail), in this one header, which the extension includes too:
 // - refusing members of an object that Python made without running __init__: the library then
 //   hands the members freshly allocated, unconstructed storage, and it has no public switch for that;
-// - ending the Python objects of a native object that is gone while others still hold them: the
-//   library has no public way to find the Python objects of a native address, nor to point one
-//   elsewhere or to make it forget its address;
+// - forgetting the Python objects of a native object that is gone while others still hold them: the
+//   library has no public way to find the Python objects of a native address, nor to make one forget
+//   its address, and it would hand such an object out again for a later native object there;
 // - telling the garbage collector what an object owns: whether a Python object is the only owner of
-//   its native object is known only to its holder.
+//   its native object is known only to its holder;
+// - conversions of our own, which the library's design makes specialisations of
+//   pybind11::detail::type_caster: views as arguments (View.h), components handed out by their list
+//   (ComponentViews.h), and an argument that only components defined in Python convert to. Each
+//   shows the native class in signatures, as the library's own conversion of that class would.
+
+#include "PythonComponents.h"
+#include "View.h"
 
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
-#include <typeinfo>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -83,34 +91,37 @@ __attribute__((visibility("hidden"))) inline void refuseMembersOfUninitialisedOb
 	});
 }
 
-/// Makes every Python object that refers to target as the bound type `type` without owning it refer
-/// to standIn instead, and forgets it under target's address, so that a later native object at that
-/// address gets Python objects of its own. standIn must outlive every such Python object. Needs the
-/// interpreter lock.
-__attribute__((visibility("hidden"))) inline void pointViewsElsewhere(const void* target, const std::type_info& type,
-                                                                      void* standIn)
+/// Makes the binding library forget every Python object of class cls (or a subclass) that refers to
+/// target without owning it, so that a later native object at that address gets Python objects of its
+/// own, and gives those objects. Their native pointer is left as it is: they must not be used to reach
+/// target any more. Needs the interpreter lock.
+__attribute__((visibility("hidden"))) inline std::vector<py::handle> forgetUnownedObjects(const void* target,
+                                                                                          PyTypeObject* cls)
 {
-	const py::detail::type_info* tinfo = py::detail::get_type_info(type);
-	if (!tinfo)
-		return;
-	std::vector<py::detail::instance*> views;
+	std::vector<py::detail::instance*> found;
 	py::detail::with_instance_map(target, [&](py::detail::instance_map& instances) {
 		auto [first, last] = instances.equal_range(target);
 		for (auto it = first; it != last; ++it)
-			views.push_back(it->second);
+			found.push_back(it->second);
 	});
-	for (py::detail::instance* view : views)
+	std::vector<py::handle> forgotten;
+	for (py::detail::instance* object : found)
 	{
-		py::detail::value_and_holder vh = view->get_value_and_holder(tinfo, false);
-		// (a view of another class has no value and holder of this one, not even storage to test)
 		// owned objects die together with their target and need nothing
-		if (!vh.inst || !vh || vh.value_ptr() != target || view->owned || vh.holder_constructed())
+		if (object->owned || !PyType_IsSubtype(Py_TYPE(object), cls))
 			continue;
-		if (vh.instance_registered())
-			py::detail::deregister_instance(view, vh.value_ptr(), tinfo);
-		vh.set_instance_registered(false);
-		vh.value_ptr() = standIn;
+		for (const py::detail::type_info* tinfo : py::detail::all_type_info(Py_TYPE(object)))
+		{
+			py::detail::value_and_holder vh = object->get_value_and_holder(tinfo, false);
+			// (an object without a part of this class has no value and holder of it, not even storage to test)
+			if (!vh.inst || !vh || vh.value_ptr() != target || vh.holder_constructed() || !vh.instance_registered())
+				continue;
+			py::detail::deregister_instance(object, vh.value_ptr(), tinfo);
+			vh.set_instance_registered(false);
+			forgotten.push_back(reinterpret_cast<PyObject*>(object));
+		}
 	}
+	return forgotten;
 }
 
 /// Whether the Python object self, of a class bound with holder type `Holder` or of a subclass,
@@ -129,5 +140,73 @@ __attribute__((visibility("hidden"))) bool ownsAlone(PyObject* self)
 	else
 		return instance->owned;
 }
+
+template <typename T>
+struct ListedComponent;
+
+}
+
+namespace pybind11::detail {
+
+/// A View argument: loaded as T would be, then watched as its Gone says (View.h).
+template <typename T, typename Gone>
+class type_caster<Orbitane::Python::View<T, Gone>>
+{
+	using Native = std::remove_const_t<T>;
+	using Value = Orbitane::Python::View<T, Gone>;
+
+public:
+	static constexpr auto name = make_caster<Native>::name;
+
+	bool load(handle source, bool convert)
+	{
+		make_caster<Native> native;
+		// A None would load as a null pointer: there is nothing to view.
+		if (!native.load(source, convert) || !native.value)
+			return false;
+		m_value.emplace(Gone::viewOf(source, *static_cast<T*>(native.value)));
+		return true;
+	}
+
+	template <typename>
+	using cast_op_type = Value;
+	operator Value() const { return *m_value; }
+
+private:
+	std::optional<Value> m_value;
+};
+
+/// A component handed out by its list (ComponentViews.h). A function bound with
+/// reference_internal makes the component's Python object keep the function's self alive.
+template <typename T>
+struct type_caster<Orbitane::Python::ListedComponent<T>>
+{
+	static constexpr auto name = make_caster<T>::name;
+
+	static handle cast(const Orbitane::Python::ListedComponent<T>& source, return_value_policy policy, handle parent)
+	{
+		return source.toPython(policy == return_value_policy::reference_internal ? parent : handle()).release();
+	}
+};
+
+/// Takes only instances of Python-defined component classes, so that an overload taking it never
+/// hides the overloads for native component types.
+template <>
+struct type_caster<Orbitane::Python::PythonDefinedComponentArg>
+{
+	PYBIND11_TYPE_CASTER(Orbitane::Python::PythonDefinedComponentArg, const_name("orbitane.DataComponentBase"));
+
+	bool load(handle src, bool)
+	{
+		if (!Orbitane::Python::isPythonDefinedComponent(src))
+			return false;
+		value.object = reinterpret_borrow<object>(src);
+		return true;
+	}
+	static handle cast(const Orbitane::Python::PythonDefinedComponentArg& v, return_value_policy, handle)
+	{
+		return v.object.inc_ref();
+	}
+};
 
 }

@@ -1,5 +1,7 @@
 #include "PythonComponents.h"
 
+#include "ComponentViews.h"
+
 #include "core/Properties.h"
 #include "data/DeferredCopies.h"
 
@@ -46,7 +48,9 @@ bool isPythonDefinedComponent(py::handle object)
 {
 	if (!py::isinstance<DataComponentBase>(object))
 		return false;
-	return dynamic_cast<DataComponentTrampoline*>(&object.cast<DataComponentBase&>()) != nullptr;
+	// the Python object of a native component that is gone is none, and must not be looked into
+	const auto view = componentView<DataComponentBase>(object);
+	return view.alive() && dynamic_cast<DataComponentTrampoline*>(&view.get()) != nullptr;
 }
 
 std::string pythonComponentId(py::handle component)
@@ -61,7 +65,7 @@ std::string pythonComponentId(py::handle component)
 
 py::object deepCopyComponent(py::handle component, py::handle memo)
 {
-	auto& native = component.cast<DataComponentBase&>();
+	auto& native = componentView<DataComponentBase>(component).get();
 	if (!dynamic_cast<DataComponentTrampoline*>(&native))
 		return py::cast(native.clone());
 	py::handle cls = py::type::handle_of(component);

@@ -67,6 +67,13 @@ private:
 /// Whether a Python object is an instance of a Python-defined component class.
 bool isPythonDefinedComponent(py::handle object);
 
+/// An argument that only instances of Python-defined component classes convert to
+/// (InstanceInternals.h).
+struct __attribute__((visibility("hidden"))) PythonDefinedComponentArg
+{
+	py::object object;
+};
+
 /// The `id` of a Python-defined component (a class attribute, property or method).
 std::string pythonComponentId(py::handle component);
 

@@ -6,6 +6,7 @@
 #include "data/PointCloud.h"
 #include "data/SharedImageSet.h"
 #include "graph/Graph.h"
+#include "python/native/ComponentViews.h"
 
 #include <pybind11/pybind11.h>
 
@@ -22,6 +23,8 @@ namespace py = pybind11;
 namespace Orbitane {
 
 namespace {
+
+using Python::ComponentView;
 
 /// Scales a copy of its input mesh about the origin and moves it by an offset.
 class ExampleAlgorithm : public Algorithm
@@ -90,10 +93,10 @@ public:
 void chainComponentListAdd()
 {
 	py::object cls = py::module_::import("orbitane").attr("DataComponentList");
-	py::cpp_function add(
-	    [](DataComponentList& list, const ExampleComponent& component) { return list.add(component.clone()); },
-	    py::name("add"), py::is_method(cls), py::sibling(py::getattr(cls, "add", py::none())),
-	    py::return_value_policy::reference, "Adds a copy of an ExampleComponent.");
+	py::cpp_function add([](DataComponentList& list,
+	                        ComponentView<const ExampleComponent> component) { return list.add(component->clone()); },
+	                     py::name("add"), py::is_method(cls), py::sibling(py::getattr(cls, "add", py::none())),
+	                     py::return_value_policy::reference, "Adds a copy of an ExampleComponent.");
 	cls.attr("add") = add;
 }
 
@@ -150,8 +153,8 @@ void bindTesting(py::module_& testing)
 	py::class_<ExampleComponent, DataComponentBase>(testing, "ExampleComponent")
 	    .def(py::init<>())
 	    .def_property(
-	        "level", [](const ExampleComponent& c) { return c.level.get(); },
-	        [](ExampleComponent& c, int v) { c.level = v; });
+	        "level", [](ComponentView<const ExampleComponent> c) { return c->level.get(); },
+	        [](ComponentView<ExampleComponent> c, int v) { c->level = v; });
 	testing.def("chain_component_list_add", &chainComponentListAdd);
 	testing.def(
 	    "log",

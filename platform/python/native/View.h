@@ -6,14 +6,18 @@
 
 #include <utility>
 
-namespace binding_detail {
+namespace Orbitane::Python {
 
 /// What a Python object uses to reach native data that lives elsewhere and may end while the
-/// object lives on (the store of a structure, a style sheet inside its display options). This is
-/// where the rule "a view whose target is gone raises, and never touches freed memory" lives: every
-/// access goes through get(), which checks the target's life first and, once it has ended, raises
-/// the error of its kind, Gone: a small type with `[[noreturn]] void raise() const` that carries
-/// what its message needs.
+/// object lives on (the store of a structure, a style sheet inside its display options, a component
+/// inside its list), in either Python module. This is where the rule "a view whose target is gone
+/// raises, and never touches freed memory" lives: every access goes through get(), which checks the
+/// target's life first and, once it has ended, raises the error of its kind, Gone: a small type with
+/// `[[noreturn]] void raise() const` that carries what its message needs.
+///
+/// A bound function may take a View as an argument, shown as T in its signature, when Gone also has
+/// `static View<T, Gone> viewOf(py::handle object, T& native)`, which finds the life to watch for
+/// the Python object (the conversion is in InstanceInternals.h).
 template <typename T, typename Gone>
 class View
 {
